@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "kvm/DialogServices.h"
+#include "kvm/SharedState.h"
+
+// Probe result codes.
+inline constexpr int kProbeFoundByScan = 3;
+inline constexpr int kProbeFoundOnNamedPort = 4;
+inline constexpr int kProbeScanFoundNothing = 10;
+inline constexpr int kProbeNamedPortSilent = 0;
+inline constexpr int kProbeNamedPortFailed = 20;
+
+// The log trim rule: once logLineCount reaches 7, pause 800 ms, empty the log,
+// show it and reset the count. The front ends' TrimLog() calls this.
+void ApplyTrimLog(SharedState& state, DialogServices& services);
+
+// The three operations on the switch: the probe, the version check and the
+// upgrade with its worker thread. They report only through DialogServices.
+class KvmOperations {
+public:
+    KvmOperations(SharedState& state, DialogServices& services);
+    virtual ~KvmOperations(); // waits for a running worker
+    KvmOperations(const KvmOperations&) = delete;
+    KvmOperations& operator=(const KvmOperations&) = delete;
+
+    // Finds the switch: mode 1 scans COM1..COM12, any other mode tries
+    // state.portName. Returns one of the kProbe* codes; the port stays open
+    // for 3 and 4 only.
+    virtual int ProbeKvm(int mode);
+
+    // The Check Version button. Runs to its end on the calling thread.
+    void CheckVersion();
+
+    // The Upgrade button: refuses without a valid file, asks for
+    // confirmation, probes on the calling thread, then starts the worker and
+    // returns without waiting for it.
+    void Upgrade();
+
+    // True from the moment the worker is started until its last act.
+    bool WorkerRunning() const { return m_workerRunning.load(); }
+    // Blocks until the worker (if any) has ended; returns its exit code.
+    int WaitForWorker();
+
+protected:
+    // The worker's body; runs on its own thread. Returns the exit code.
+    int UpgradeThreadProc();
+
+    SharedState& m_state;
+    DialogServices& m_services;
+
+private:
+    std::thread m_worker;
+    std::atomic<bool> m_workerRunning{false};
+    int m_workerExitCode = 0;
+};

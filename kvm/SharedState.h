@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+class CSerialPort;
+
+inline constexpr std::uint32_t kImageCapacity = 131072; // largest firmware file
+inline constexpr int kTextBufferSize = 2048;
+inline constexpr int kTxFrameSize = 65536;
+
+// Everything that passes from one operation to the next. One instance for the
+// process (the front ends own it); tests make their own. No field is locked:
+// the disabled controls keep operations from overlapping.
+struct SharedState {
+    // Firmware information, left by the loader.
+    std::string firmwarePath;
+    std::string modelText;
+    std::string versionText;
+    std::uint8_t infoBlock[6] = {};
+    std::int32_t dateField1 = 0;
+    std::int32_t dateField2 = 0;
+    std::int32_t dateField3 = 0;
+    std::int32_t firmwareDateKnown = 0;
+    std::int32_t firmwareValid = 0;
+    std::uint8_t familyHeader[3] = {0x02, 0x01, 0x00};
+
+    // Log texts.
+    std::string logText;
+    std::int32_t logLineCount = 0;
+    char textBuffer[kTextBufferSize] = {};
+
+    // Serial link and probe.
+    CSerialPort* port = nullptr;
+    std::string portName;
+    char scanPortName[8] = {'C', 'O', 'M', 0, 0, 0, 0, 0};
+    char portDigits[4] = {};
+    std::uint8_t probeCommand[1] = {0x01};
+    std::uint8_t ackSet[4] = {0xF2, 0xFA, 0xF3, 0x00};
+    std::int32_t probeResult = 0;
+    std::int32_t silentPortCount = 0;
+    std::uint8_t replyBuffer[256] = {};
+    std::int32_t replyLength = 0;
+
+    // Block transfer.
+    std::uint8_t imageBuffer[kImageCapacity] = {};
+    std::uint32_t imageLength = 0;
+    std::uint32_t bytesRemaining = 0;
+    std::uint32_t bytesSent = 0;
+    std::uint32_t blockLength = 0;
+    std::uint8_t blockSequence = 0;
+    std::uint8_t retryCount = 0;
+    std::int32_t progressPercent = 0;
+    std::int32_t progressDots = 0;
+    std::uint8_t txFrame[kTxFrameSize] = {};
+
+    // Formats into textBuffer, cut at its size (never past it), and returns it.
+    const char* Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "serial/SerialError.h"
+
+class PortTable;
+class SerialBackend;
+
+// The one serial line to the switch. Every operation returns 1 on success and
+// 0 on failure; the reason for a failed Open is kept in LastOpenError().
+class CSerialPort {
+public:
+    // table: where "COM1".."COM12" are looked up; nullptr = PortTable::Process().
+    explicit CSerialPort(const PortTable* table = nullptr);
+    ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    int Open(const char* portName, int baudRate, int timeoutMs);
+    int SetTimeouts(int ms);
+    int Purge();
+    int Close();
+    int Write(const std::uint8_t* data, int length);
+    int Read(std::uint8_t* data, int length);
+
+    bool IsOpen() const;
+    const SerialError& LastOpenError() const { return m_lastOpenError; }
+
+private:
+    const PortTable* m_table;
+    std::unique_ptr<SerialBackend> m_backend;
+    SerialError m_lastOpenError;
+};

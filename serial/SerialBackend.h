@@ -1,0 +1,40 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "serial/SerialError.h"
+
+// The platform's serial line. One file per platform implements Create();
+// CMake picks the file (PosixSerialBackend.cpp today, a Win32 one can be
+// added beside it), so the callers never see termios or Win32 calls.
+class SerialBackend {
+public:
+    virtual ~SerialBackend() = default;
+
+    // Opens device exclusively (no second opener, in this or another process)
+    // and applies the fixed line settings: baudRate, 8 data bits, no parity,
+    // two stop bits, no flow control, DTR and RTS inactive, every byte value
+    // passed unchanged. On failure fills error and leaves the backend closed.
+    virtual bool Open(const std::string& device, int baudRate, SerialError& error) = 0;
+    virtual bool IsOpen() const = 0;
+    virtual void Close() = 0;
+
+    // Read time-outs: a Read of n bytes returns as soon as n bytes arrived,
+    // or when more than interval passes between two received bytes, or when
+    // n * interval + interval has passed in all. Fails on a closed backend.
+    virtual bool SetTimeouts(std::chrono::milliseconds interval) = 0;
+
+    // Discards both queues. Fails on a closed backend.
+    virtual bool Purge() = 0;
+
+    // Both return the number of bytes moved. A line that has gone away (device
+    // unplugged, pseudo-terminal closed) returns 0 at once.
+    virtual std::size_t Write(const std::uint8_t* data, std::size_t length) = 0;
+    virtual std::size_t Read(std::uint8_t* data, std::size_t length) = 0;
+
+    static std::unique_ptr<SerialBackend> Create();
+};
