@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 class CSerialPort;
@@ -56,5 +57,12 @@ struct SharedState {
     std::uint8_t txFrame[kTxFrameSize] = {};
 
     // Formats into textBuffer, cut at its size (never past it), and returns it.
-    const char* Format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    const char* Format(const char* format, ...) __attribute__((format(printf, 2, 3)))
+    {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(textBuffer, sizeof textBuffer, format, args);
+        va_end(args);
+        return textBuffer;
+    }
 };
