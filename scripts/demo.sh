@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds kvm-upgrade and runs its main job. With no arguments: starts the
+# simulated switch on a pseudo-terminal, maps it as COM1, makes a sample
+# firmware file and opens the dialog on it (or, with no display, runs the same
+# upgrade on the command line). With arguments (e.g. --map COM1=/dev/ttyUSB0,
+# or --real to use the serial ports this machine has), they go to the dialog
+# and no simulator is started.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+
+build="$root/build/release"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVM_BUILD_TESTS=OFF -DKVM_BUILD_BENCH=OFF >/dev/null
+ninja -C "$build" -j"$(nproc)" kvm-upgrade kvm-upgrade-cli kvm-switch-sim kvm-make-firmware | grep -v '^\[' || true
+
+have_display() { [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; }
+
+if [[ $# -gt 0 ]]; then
+  [[ "$1" == "--real" ]] && shift
+  if have_display; then exec "$build/ui/kvm-upgrade" "$@"; fi
+  echo "No display found: use $build/cli/kvm-upgrade-cli (see --help) with the same options."
+  exit 1
+fi
+
+sample_dir="$build/sample"
+mkdir -p "$sample_dir"
+sample="$sample_dir/hx5tra-7-12-25.bin"
+"$build/tools/kvm-make-firmware" --size 32768 --model-index 2 --date 7-12-25 "$sample"
+echo "Sample firmware file: $sample"
+
+sim_out=$(mktemp)
+"$build/tools/kvm-switch-sim" --line-timing --image-out "$sample_dir/received.bin" >"$sim_out" &
+sim_pid=$!
+trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -f "$sim_out"' EXIT
+device=""
+for _ in $(seq 100); do
+  device=$(sed -n 's/^device: //p' "$sim_out")
+  [[ -n "$device" ]] && break
+  kill -0 $sim_pid 2>/dev/null || break
+  sleep 0.05
+done
+[[ -n "$device" ]] || { echo "the simulated switch did not start" >&2; cat "$sim_out" >&2; exit 1; }
+echo "Simulated switch on $device, mapped as COM1."
+
+if have_display; then
+  echo "Opening the dialog: press Select File, choose the sample file, then Upgrade."
+  "$build/ui/kvm-upgrade" --map COM1="$device"
+else
+  echo "No display found: running the same upgrade on the command line."
+  "$build/cli/kvm-upgrade-cli" upgrade --map COM1="$device" --port COM1 --yes "$sample"
+  if cmp -s "$sample" "$sample_dir/received.bin"; then
+    echo "The simulated switch received an image identical to $sample."
+  fi
+fi

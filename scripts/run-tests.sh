@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds kvm-upgrade and runs every test: once plainly (warnings are errors),
+# once under AddressSanitizer + UndefinedBehaviorSanitizer, the dialog tests
+# under ThreadSanitizer, and the firmware loader's fuzz target for a bounded
+# time. Installs what is missing first.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+
+jobs=$(nproc)
+summary=()
+passed_total=0
+failed_total=0
+
+configure_and_build() {
+  local dir=$1; shift
+  local targets=$1; shift
+  cmake -S "$root" -B "$root/$dir" -G Ninja -DKVM_WERROR=ON "$@" >/dev/null
+  # shellcheck disable=SC2086
+  ninja -C "$root/$dir" -j"$jobs" $targets | grep -v '^\[' || true
+  [[ ${PIPESTATUS[0]} -eq 0 ]] || { echo "build failed in $dir" >&2; exit 1; }
+}
+
+run_ctest() {
+  local name=$1; shift
+  local dir=$1; shift
+  local log="$root/$dir/ctest.log"
+  echo "== $name"
+  set +e
+  ctest --test-dir "$root/$dir" --output-on-failure --timeout 600 "$@" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  local line total failed
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  failed=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  total=${total:-0}; failed=${failed:-0}
+  if [[ $rc -ne 0 && $failed -eq 0 ]]; then failed=1; fi
+  passed_total=$((passed_total + total - failed))
+  failed_total=$((failed_total + failed))
+  summary+=("$name: $((total - failed)) passed, $failed failed")
+}
+
+# 1. The plain build, warnings as errors.
+configure_and_build build/ci all -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_ctest "plain" build/ci -j2
+
+# 2. Memory faults: the whole suite again under ASan + UBSan.
+configure_and_build build/asan all -DCMAKE_BUILD_TYPE=Debug -DKVM_SANITIZE=address,undefined -DKVM_BUILD_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+LSAN_OPTIONS=suppressions="$root/tests/lsan.supp":print_suppressions=0 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_ctest "asan+ubsan" build/asan -j2
+
+# 3. The dialog and its worker thread under ThreadSanitizer.
+configure_and_build build/tsan ui_tests -DCMAKE_BUILD_TYPE=Debug -DKVM_SANITIZE=thread -DKVM_BUILD_BENCH=OFF
+run_ctest "tsan (dialog)" build/tsan -L ui
+
+# 4. The firmware loader's fuzz target, for a bounded time.
+configure_and_build build/fuzz fuzz_loader -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DKVM_FUZZ=ON -DKVM_BUILD_UI=OFF -DKVM_BUILD_BENCH=OFF
+run_ctest "fuzz" build/fuzz -L fuzz
+
+echo
+printf '%s\n' "${summary[@]}"
+echo "all: $passed_total passed, $failed_total failed"
+[[ $failed_total -eq 0 ]]

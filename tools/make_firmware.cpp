@@ -1,0 +1,117 @@
+// kvm-make-firmware: writes a firmware file that passes the utility's checks
+// (an info record and a CRC-16 trailer), for demos, tests and benchmarks.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "firmware/Crc16.h"
+
+namespace {
+
+int Usage(const char* why)
+{
+    if (why != nullptr)
+        std::fprintf(stderr, "kvm-make-firmware: %s\n", why);
+    std::fprintf(stderr,
+                 "usage: kvm-make-firmware [--size BYTES] [--model-index N] [--date A-B-C]\n"
+                 "                         [--no-record] [--seed N] OUTPUT\n"
+                 "Writes BYTES bytes (default 65536, at most 131072): pseudo-random content,\n"
+                 "an info record (model index N, default 2, date A-B-C, default 7-12-25)\n"
+                 "unless --no-record, and a CRC-16/XMODEM trailer.\n");
+    return 2;
+}
+
+bool ParseNumber(const char* text, long min, long max, long& value)
+{
+    char* end = nullptr;
+    value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && value >= min && value <= max;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    long size = 65536;
+    long modelIndex = 2;
+    long date[3] = {7, 12, 25};
+    long seed = 1;
+    bool record = true;
+    std::string output;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--size" && hasValue) {
+            if (!ParseNumber(argv[++i], 2, 131072, size))
+                return Usage("--size takes 2 to 131072");
+        } else if (arg == "--model-index" && hasValue) {
+            if (!ParseNumber(argv[++i], 0, 255, modelIndex))
+                return Usage("--model-index takes 0 to 255");
+        } else if (arg == "--date" && hasValue) {
+            if (std::sscanf(argv[++i], "%ld-%ld-%ld", &date[0], &date[1], &date[2]) != 3)
+                return Usage("--date takes A-B-C");
+            for (long d : date)
+                if (d < 0 || d > 255)
+                    return Usage("date fields are 0 to 255");
+        } else if (arg == "--seed" && hasValue) {
+            if (!ParseNumber(argv[++i], 0, 1L << 30, seed))
+                return Usage("--seed takes a number");
+        } else if (arg == "--no-record") {
+            record = false;
+        } else if (arg == "--help") {
+            Usage(nullptr);
+            return 0;
+        } else if (!arg.empty() && arg[0] != '-' && output.empty()) {
+            output = arg;
+        } else {
+            return Usage(("unknown argument: " + arg).c_str());
+        }
+    }
+    if (output.empty())
+        return Usage("no output file");
+    if (record && size < 12)
+        return Usage("a file with an info record needs at least 12 bytes");
+
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(size));
+    std::mt19937 random(static_cast<std::uint32_t>(seed));
+    for (auto& b : image)
+        b = static_cast<std::uint8_t>(random());
+    // Random content could hold a marker of its own, and the last one wins.
+    for (std::size_t i = 0; i + 3 < image.size(); ++i)
+        if (image[i] == 0xB1 && image[i + 1] == 0xB2 && image[i + 2] == 0xAA && image[i + 3] == 0x55)
+            image[i + 3] = 0x54;
+
+    if (record) {
+        std::size_t at = image.size() - 2 - 10;
+        std::uint8_t info[6] = {static_cast<std::uint8_t>(modelIndex), static_cast<std::uint8_t>(date[0]),
+                                static_cast<std::uint8_t>(date[1]), static_cast<std::uint8_t>(date[2]), 0, 0};
+        unsigned sum = 0;
+        for (int k = 0; k < 5; ++k)
+            sum += info[k];
+        info[5] = static_cast<std::uint8_t>(256 - sum % 256);
+        std::memcpy(&image[at], info, 6);
+        const std::uint8_t marker[4] = {0xB1, 0xB2, 0xAA, 0x55};
+        std::memcpy(&image[at + 6], marker, 4);
+    }
+    std::uint16_t crc = Crc16(image.data(), static_cast<std::uint32_t>(image.size() - 2));
+    image[image.size() - 2] = static_cast<std::uint8_t>(crc >> 8);
+    image[image.size() - 1] = static_cast<std::uint8_t>(crc & 0xFF);
+
+    std::FILE* file = std::fopen(output.c_str(), "wb");
+    if (file == nullptr) {
+        std::perror(output.c_str());
+        return 1;
+    }
+    bool ok = std::fwrite(image.data(), 1, image.size(), file) == image.size();
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) {
+        std::perror(output.c_str());
+        return 1;
+    }
+    return 0;
+}
