@@ -1,0 +1,97 @@
+#include "serial/CSerialPort.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "serial/PortTable.h"
+#include "serial/SerialBackend.h"
+
+CSerialPort::CSerialPort(const PortTable* table)
+    : m_table(table)
+    , m_backend(SerialBackend::Create())
+{
+}
+
+CSerialPort::~CSerialPort() = default;
+
+bool CSerialPort::IsOpen() const
+{
+    return m_backend->IsOpen();
+}
+
+int CSerialPort::Open(const char* portName, int baudRate, int timeoutMs)
+{
+    SerialError error;
+    error.portName = portName ? portName : "";
+
+    // A second Open must not disturb the port in use, its settings included.
+    if (IsOpen()) {
+        error.kind = SerialError::Kind::AlreadyOpen;
+        m_lastOpenError = error;
+        return 0;
+    }
+
+    const PortTable& table = m_table ? *m_table : PortTable::Process();
+    const std::optional<std::string> device = table.Resolve(error.portName);
+    if (!device) {
+        error.kind = SerialError::Kind::UnknownName;
+        m_lastOpenError = error;
+        return 0;
+    }
+    error.device = *device;
+
+    if (!m_backend->Open(*device, baudRate, error)) {
+        m_lastOpenError = error;
+        return 0;
+    }
+    if (!SetTimeouts(timeoutMs)) {
+        m_backend->Close();
+        error.kind = SerialError::Kind::SettingsRefused;
+        error.sysErrno = 0;
+        m_lastOpenError = error;
+        return 0;
+    }
+    m_lastOpenError = SerialError{};
+    return 1;
+}
+
+int CSerialPort::SetTimeouts(int ms)
+{
+    if (!IsOpen() || ms < 0)
+        return 0;
+    return m_backend->SetTimeouts(std::chrono::milliseconds(ms)) ? 1 : 0;
+}
+
+int CSerialPort::Purge()
+{
+    if (!IsOpen())
+        return 0;
+    return m_backend->Purge() ? 1 : 0;
+}
+
+int CSerialPort::Close()
+{
+    m_backend->Close();
+    return 1;
+}
+
+int CSerialPort::Write(const std::uint8_t* data, int length)
+{
+    if (!IsOpen() || length < 0)
+        return 0;
+    if (length == 0)
+        return 1;
+    const auto want = static_cast<std::size_t>(length);
+    return m_backend->Write(data, want) == want ? 1 : 0;
+}
+
+int CSerialPort::Read(std::uint8_t* data, int length)
+{
+    if (!IsOpen() || length < 0)
+        return 0;
+    if (length == 0)
+        return 1;
+    const auto want = static_cast<std::size_t>(length);
+    return m_backend->Read(data, want) == want ? 1 : 0;
+}

@@ -1,0 +1,351 @@
+#include "serial/PosixSerialBackend.h"
+
+#include <cerrno>
+#include <optional>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "serial/Deadline.h"
+
+namespace {
+
+using Kind = SerialError::Kind;
+
+Kind KindForOpenErrno(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return Kind::NoSuchDevice;
+    case EACCES:
+    case EPERM:
+        return Kind::PermissionDenied;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return Kind::Busy;
+    case ENOTTY:
+        return Kind::NotATerminal;
+    default:
+        return Kind::Other;
+    }
+}
+
+// Errors after which the device is gone for good.
+bool IsHangUpErrno(int err)
+{
+    return err == EIO || err == ENXIO || err == ENODEV;
+}
+
+std::optional<speed_t> SpeedFor(int baudRate)
+{
+    switch (baudRate) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+#ifdef B460800
+    case 460800: return B460800;
+#endif
+#ifdef B500000
+    case 500000: return B500000;
+#endif
+#ifdef B921600
+    case 921600: return B921600;
+#endif
+#ifdef B1000000
+    case 1000000: return B1000000;
+#endif
+    default: return std::nullopt;
+    }
+}
+
+// n * interval + interval, saturated so a huge read cannot overflow the
+// clock; a day is far beyond any wait this program makes.
+Deadline::Clock::duration TotalReadTime(std::size_t n, std::chrono::milliseconds interval)
+{
+    constexpr std::chrono::milliseconds kCap = std::chrono::hours(24);
+    if (interval.count() == 0)
+        return Deadline::Clock::duration::zero();
+    const auto perByte = static_cast<unsigned long long>(interval.count());
+    const auto cap = static_cast<unsigned long long>(kCap.count());
+    const unsigned long long count = static_cast<unsigned long long>(n) + 1;
+    if (count > cap / perByte)
+        return kCap;
+    return std::chrono::milliseconds(static_cast<long long>(count * perByte));
+}
+
+void Fail(SerialError& error, Kind kind, int err)
+{
+    error.kind = kind;
+    error.sysErrno = err;
+}
+
+} // namespace
+
+std::unique_ptr<SerialBackend> SerialBackend::Create()
+{
+    return std::make_unique<PosixSerialBackend>();
+}
+
+PosixSerialBackend::~PosixSerialBackend()
+{
+    Close();
+}
+
+bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialError& error)
+{
+    error.device = device;
+    if (m_fd >= 0) {
+        Fail(error, Kind::AlreadyOpen, 0);
+        return false;
+    }
+
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        Fail(error, KindForOpenErrno(errno), errno);
+        return false;
+    }
+    if (!::isatty(fd)) {
+        const int err = errno;
+        ::close(fd);
+        Fail(error, Kind::NotATerminal, err);
+        return false;
+    }
+    // TIOCEXCL keeps out other openers but not root; the advisory lock is
+    // what another copy of this program (root or not) runs into.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        Fail(error, err == EWOULDBLOCK ? Kind::Busy : Kind::Other, err);
+        return false;
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        const int err = errno;
+        ::close(fd);
+        Fail(error, Kind::Other, err);
+        return false;
+    }
+
+    m_fd = fd;
+    m_dead = false;
+    m_interval = std::chrono::milliseconds(0);
+    if (!Configure(baudRate, error)) {
+        Close();
+        return false;
+    }
+    error.kind = Kind::None;
+    error.sysErrno = 0;
+    return true;
+}
+
+bool PosixSerialBackend::Configure(int baudRate, SerialError& error)
+{
+    const auto speed = SpeedFor(baudRate);
+    if (!speed) {
+        Fail(error, Kind::SettingsRefused, EINVAL);
+        return false;
+    }
+
+    termios tio{};
+    if (::tcgetattr(m_fd, &tio) != 0) {
+        Fail(error, Kind::SettingsRefused, errno);
+        return false;
+    }
+    // Every byte value must pass unchanged both ways: no translation, no
+    // software flow control, no parity checking, breaks delivered as 0.
+    ::cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL
+                                          | IXON | IXOFF | IXANY | INPCK | IGNPAR | IMAXBEL);
+#ifdef IUCLC
+    tio.c_iflag &= ~static_cast<tcflag_t>(IUCLC);
+#endif
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD);
+#ifdef CRTSCTS
+    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+#endif
+#ifdef CMSPAR
+    tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    // The switch's loader expects two stop bits.
+    tio.c_cflag |= CS8 | CSTOPB | CLOCAL | CREAD;
+    // Reads never block in the driver; the time-outs are ours, kept with poll().
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, *speed) != 0 || ::cfsetospeed(&tio, *speed) != 0) {
+        Fail(error, Kind::SettingsRefused, errno);
+        return false;
+    }
+    if (::tcsetattr(m_fd, TCSANOW, &tio) != 0) {
+        Fail(error, Kind::SettingsRefused, errno);
+        return false;
+    }
+
+    // tcsetattr succeeds when any part of the request took; check the parts
+    // the switch depends on.
+    termios now{};
+    if (::tcgetattr(m_fd, &now) != 0) {
+        Fail(error, Kind::SettingsRefused, errno);
+        return false;
+    }
+    const tcflag_t must = CS8 | CSTOPB;
+    if ((now.c_cflag & (CSIZE | CSTOPB | PARENB)) != must || ::cfgetospeed(&now) != *speed
+        || (now.c_iflag & (IXON | IXOFF)) != 0) {
+        Fail(error, Kind::SettingsRefused, 0);
+        return false;
+    }
+
+    // The cable draws no handshake from DTR or RTS; hold both inactive. A
+    // pseudo-terminal has no modem lines and refuses the request.
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    if (::ioctl(m_fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+        Fail(error, Kind::SettingsRefused, errno);
+        return false;
+    }
+    return true;
+}
+
+bool PosixSerialBackend::IsOpen() const
+{
+    return m_fd >= 0;
+}
+
+void PosixSerialBackend::Close()
+{
+    if (m_fd < 0)
+        return;
+    // The exclusive flag belongs to the terminal, not to our descriptor: left
+    // set, it would refuse our own next open while another descriptor (a
+    // pseudo-terminal's keeper) holds the terminal.
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd); // also releases the flock
+    m_fd = -1;
+    m_dead = false;
+}
+
+bool PosixSerialBackend::SetTimeouts(std::chrono::milliseconds interval)
+{
+    if (m_fd < 0 || interval.count() < 0)
+        return false;
+    m_interval = interval;
+    return true;
+}
+
+bool PosixSerialBackend::Purge()
+{
+    if (m_fd < 0)
+        return false;
+    if (::tcflush(m_fd, TCIOFLUSH) != 0) {
+        MarkDeadIf(errno);
+        return false;
+    }
+    return true;
+}
+
+void PosixSerialBackend::MarkDeadIf(int err)
+{
+    if (IsHangUpErrno(err))
+        m_dead = true;
+}
+
+std::size_t PosixSerialBackend::Read(std::uint8_t* data, std::size_t length)
+{
+    if (m_fd < 0 || m_dead || length == 0)
+        return 0;
+
+    const Deadline total(Deadline::Clock::now() + TotalReadTime(length, m_interval));
+    std::optional<Deadline> gap; // runs from the last byte received
+    std::size_t got = 0;
+
+    for (bool polled = false;; polled = true) {
+        const Deadline limit = gap ? Deadline::Earlier(total, *gap) : total;
+        // Checked here as well as on a poll() time-out, so that no run of
+        // events (spurious wake-ups, EAGAIN after POLLIN) outlasts the wait.
+        // The first round always polls: a zero time-out still takes what
+        // is queued.
+        if (polled && limit.Expired())
+            return got;
+        pollfd p{m_fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, limit.PollTimeoutMs());
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return got;
+        }
+        if (r == 0)
+            continue;
+        if (p.revents & POLLNVAL) {
+            m_dead = true;
+            return got;
+        }
+        if (p.revents & POLLIN) {
+            const ssize_t n = ::read(m_fd, data + got, length - got);
+            if (n > 0) {
+                got += static_cast<std::size_t>(n);
+                if (got == length)
+                    return got;
+                gap = Deadline::In(m_interval);
+                continue;
+            }
+            if (n == 0) { // end of file on a terminal: it has hung up
+                m_dead = true;
+                return got;
+            }
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                continue;
+            MarkDeadIf(errno);
+            return got;
+        }
+        if (p.revents & (POLLHUP | POLLERR)) {
+            m_dead = true;
+            return got;
+        }
+    }
+}
+
+std::size_t PosixSerialBackend::Write(const std::uint8_t* data, std::size_t length)
+{
+    if (m_fd < 0 || m_dead)
+        return 0;
+
+    std::size_t done = 0;
+    Deadline stall = Deadline::In(kWriteStallLimit);
+    while (done < length) {
+        const ssize_t n = ::write(m_fd, data + done, length - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            stall = Deadline::In(kWriteStallLimit);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            MarkDeadIf(errno);
+            return done;
+        }
+        // The output queue is full: wait for room, but not for ever.
+        pollfd p{m_fd, POLLOUT, 0};
+        const int r = ::poll(&p, 1, stall.PollTimeoutMs());
+        if (r < 0 && errno != EINTR)
+            return done;
+        if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLOUT)) {
+            m_dead = true;
+            return done;
+        }
+        if (r == 0 && stall.Expired())
+            return done;
+    }
+    return done;
+}

@@ -1,0 +1,45 @@
+#include "serial/SerialError.h"
+
+#include <system_error>
+
+#include "serial/PortTable.h"
+
+namespace {
+
+std::string WithErrno(const std::string& text, int err)
+{
+    return err != 0 ? text + " (" + std::generic_category().message(err) + ")" : text;
+}
+
+} // namespace
+
+std::string SerialError::Describe() const
+{
+    std::string who = portName.empty() ? std::string("\"\"") : portName;
+    if (!device.empty())
+        who += " (" + device + ")";
+
+    switch (kind) {
+    case Kind::None:
+        return who + ": no error";
+    case Kind::UnknownName:
+        if (!PortTable::IsPortName(portName))
+            return who + ": no such port (COM1 to COM12)";
+        return who + ": no device mapped (see --list-ports, --map " + portName + "=DEVICE)";
+    case Kind::NoSuchDevice:
+        return who + ": no such device";
+    case Kind::PermissionDenied:
+        return who + ": permission denied (is the user in group dialout?)";
+    case Kind::Busy:
+        return who + ": device busy (held by another program)";
+    case Kind::NotATerminal:
+        return who + ": not a serial line";
+    case Kind::SettingsRefused:
+        return WithErrno(who + ": line settings refused", sysErrno);
+    case Kind::AlreadyOpen:
+        return who + ": a port is already open";
+    case Kind::Other:
+        break;
+    }
+    return WithErrno(who + ": cannot open", sysErrno);
+}

@@ -1,0 +1,360 @@
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "PtyFarEnd.h"
+#include "serial/CSerialPort.h"
+#include "serial/PortTable.h"
+#include "serial/SerialError.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Kind = SerialError::Kind;
+
+namespace {
+
+class SerialPortTest : public ::testing::Test {
+protected:
+    SerialPortTest() { m_table.Map("COM1", m_far.DevicePath()); }
+
+    std::chrono::milliseconds TimeOfRead(CSerialPort& port, int length, int* result)
+    {
+        std::vector<std::uint8_t> data(static_cast<std::size_t>(length));
+        const auto start = Clock::now();
+        *result = port.Read(data.data(), length);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    }
+
+    PtyFarEnd m_far;
+    PortTable m_table;
+};
+
+TEST_F(SerialPortTest, OpenReadWriteRoundTrip)
+{
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 1000), 1) << port.LastOpenError().Describe();
+    EXPECT_TRUE(port.IsOpen());
+
+    const std::vector<std::uint8_t> out = {0x00, 0x0A, 0x0D, 0x11, 0x13, 0x7F, 0xFF, 0x03};
+    ASSERT_EQ(port.Write(out.data(), static_cast<int>(out.size())), 1);
+    EXPECT_EQ(m_far.Receive(out.size(), 2s), out) << "every byte value passes unchanged";
+
+    m_far.Send(out);
+    std::vector<std::uint8_t> in(out.size());
+    ASSERT_EQ(port.Read(in.data(), static_cast<int>(in.size())), 1);
+    EXPECT_EQ(in, out);
+}
+
+TEST_F(SerialPortTest, LineSettings)
+{
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 1000), 1);
+    const termios tio = m_far.HostTermios();
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_TRUE(tio.c_cflag & CSTOPB) << "two stop bits";
+    EXPECT_FALSE(tio.c_cflag & PARENB);
+    EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+    EXPECT_TRUE(tio.c_cflag & CREAD);
+    EXPECT_TRUE(tio.c_cflag & CLOCAL);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | INPCK | PARMRK
+                             | IGNBRK | BRKINT),
+              0u);
+    EXPECT_FALSE(tio.c_oflag & OPOST);
+    EXPECT_EQ(tio.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B115200));
+    EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B115200));
+}
+
+// A multi-byte read ends at the first gap longer than the time-out, long
+// before its total time-out (here 11 x 100 ms).
+TEST_F(SerialPortTest, GapEndsAMultiByteRead)
+{
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 100), 1);
+    m_far.Send({0x10, 0x20, 0x30});
+    ASSERT_TRUE(m_far.WaitQueuedAtHost(3, 2s));
+    std::uint8_t data[10] = {};
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Read(data, 10), 0);
+    const auto elapsed = Clock::now() - start;
+    EXPECT_GE(elapsed, 95ms);
+    EXPECT_LT(elapsed, 700ms);
+    EXPECT_EQ(data[2], 0x30);
+}
+
+TEST_F(SerialPortTest, SilentReadWaitsTwiceTheTimeout)
+{
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 1000), 1);
+    int result = -1;
+    const auto afterOpen = TimeOfRead(port, 1, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_GE(afterOpen, 1900ms);
+    EXPECT_LE(afterOpen, 2500ms);
+
+    ASSERT_EQ(port.SetTimeouts(100), 1);
+    const auto after100 = TimeOfRead(port, 1, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_GE(after100, 195ms);
+    EXPECT_LT(after100, 1s);
+}
+
+TEST_F(SerialPortTest, ShortReadFailsAndLeavesNoByteUntouched)
+{
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 20), 1);
+    std::uint8_t data[4] = {0xF1, 0xF1, 0xF1, 0xF1};
+    EXPECT_EQ(port.Read(data, 1), 0);
+    EXPECT_EQ(data[0], 0xF1) << "a silent read must not touch the buffer";
+
+    m_far.Send({0x42, 0x43});
+    ASSERT_TRUE(m_far.WaitQueuedAtHost(2, 2s));
+    EXPECT_EQ(port.Read(data, 4), 0) << "two of four bytes is a failed read";
+    EXPECT_EQ(data[0], 0x42);
+    EXPECT_EQ(data[1], 0x43);
+    EXPECT_TRUE(port.IsOpen()) << "a failed read does not close the port";
+}
+
+TEST_F(SerialPortTest, OpenTwiceKeepsTheFirstOpenAndItsSettings)
+{
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 50), 1);
+    EXPECT_EQ(port.Open("COM1", 115200, 1000), 0);
+    EXPECT_EQ(port.LastOpenError().kind, Kind::AlreadyOpen);
+    EXPECT_TRUE(port.IsOpen());
+
+    int result = -1;
+    EXPECT_LT(TimeOfRead(port, 1, &result), 1s) << "the second Open's 1000 ms must not apply";
+    const std::uint8_t byte = 0x5A;
+    EXPECT_EQ(port.Write(&byte, 1), 1);
+    EXPECT_EQ(m_far.Receive(1, 2s), std::vector<std::uint8_t>{0x5A});
+}
+
+TEST_F(SerialPortTest, ClosedPortRefusesEverythingButClose)
+{
+    CSerialPort port(&m_table);
+    std::uint8_t byte = 0x77;
+    EXPECT_EQ(port.Close(), 1);
+    EXPECT_EQ(port.Close(), 1);
+    EXPECT_EQ(port.Read(&byte, 1), 0);
+    EXPECT_EQ(port.Write(&byte, 1), 0);
+    EXPECT_EQ(port.Write(&byte, 0), 0);
+    EXPECT_EQ(port.Purge(), 0);
+    EXPECT_EQ(port.SetTimeouts(10), 0);
+    EXPECT_EQ(byte, 0x77);
+
+    ASSERT_EQ(port.Open("COM1", 115200, 10), 1);
+    EXPECT_EQ(port.Write(&byte, 0), 1);
+    EXPECT_EQ(port.Close(), 1);
+    EXPECT_EQ(port.Close(), 1);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.Open("COM1", 115200, 10), 1) << "a closed port opens afresh";
+}
+
+TEST_F(SerialPortTest, PurgeEmptiesTheInputQueue)
+{
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 10), 1);
+    m_far.Send({1, 2, 3, 4, 5});
+    ASSERT_TRUE(m_far.WaitQueuedAtHost(5, 2s));
+    EXPECT_EQ(port.Purge(), 1);
+    EXPECT_EQ(m_far.QueuedAtHost(), 0u);
+    std::uint8_t byte = 0;
+    EXPECT_EQ(port.Read(&byte, 1), 0);
+}
+
+TEST_F(SerialPortTest, ExclusiveAgainstAnotherPortInThisProcess)
+{
+    CSerialPort first(&m_table);
+    CSerialPort second(&m_table);
+    ASSERT_EQ(first.Open("COM1", 115200, 10), 1);
+    EXPECT_EQ(second.Open("COM1", 115200, 10), 0);
+    EXPECT_EQ(second.LastOpenError().kind, Kind::Busy);
+    EXPECT_NE(second.LastOpenError().Describe().find("device busy"), std::string::npos);
+
+    // A plain descriptor of another program that honours the lock.
+    const int fd = ::open(m_far.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    ::close(fd);
+
+    first.Close();
+    EXPECT_EQ(second.Open("COM1", 115200, 10), 1) << "Close releases the port";
+}
+
+TEST_F(SerialPortTest, ExclusiveAgainstAnotherProcess)
+{
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 10), 1);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CSerialPort other(&m_table);
+        const int opened = other.Open("COM1", 115200, 10);
+        ::_exit(opened == 0 && other.LastOpenError().kind == Kind::Busy ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a second process must find the port busy";
+}
+
+// The terminal's exclusive flag keeps out openers that know nothing of the
+// lock; root passes it, so the check runs as an unprivileged user.
+TEST_F(SerialPortTest, ExclusiveFlagRefusesPlainOpenersAndIsClearedOnClose)
+{
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::getuid() == 0) {
+            const uid_t nobody = 65534;
+            if (::chown(m_far.DevicePath().c_str(), nobody, nobody) != 0 || ::setgid(nobody) != 0
+                || ::setuid(nobody) != 0)
+                ::_exit(10);
+        }
+        CSerialPort port(&m_table);
+        if (port.Open("COM1", 115200, 10) != 1)
+            ::_exit(11);
+        const int fd = ::open(m_far.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0 || errno != EBUSY)
+            ::_exit(12);
+        port.Close();
+        // The pty stays held by the far end, so the flag would outlive our
+        // descriptor unless Close clears it.
+        if (port.Open("COM1", 115200, 10) != 1)
+            ::_exit(13);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "10: could not drop root, 11: open failed, 12: plain open not refused, 13: reopen refused";
+}
+
+TEST_F(SerialPortTest, ForeignLockHolderMakesOpenBusy)
+{
+    const int fd = ::open(m_far.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    CSerialPort port(&m_table);
+    EXPECT_EQ(port.Open("COM1", 115200, 10), 0);
+    EXPECT_EQ(port.LastOpenError().kind, Kind::Busy);
+    EXPECT_FALSE(port.IsOpen());
+    ::close(fd);
+}
+
+TEST_F(SerialPortTest, RefusedSettingsLeaveThePortClosedAndFree)
+{
+    CSerialPort port(&m_table);
+    EXPECT_EQ(port.Open("COM1", 12345, 10), 0);
+    EXPECT_EQ(port.LastOpenError().kind, Kind::SettingsRefused);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.Open("COM1", 115200, -1), 0) << "a negative time-out is refused";
+    EXPECT_EQ(port.LastOpenError().kind, Kind::SettingsRefused);
+
+    CSerialPort other(&m_table);
+    EXPECT_EQ(other.Open("COM1", 115200, 10), 1) << "the failed opens released the lock";
+    other.Close();
+    EXPECT_EQ(port.Open("COM1", 115200, 10), 1);
+}
+
+TEST_F(SerialPortTest, HangUpEndsReadsAndWritesAtOnce)
+{
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 1000), 1);
+
+    // The far end vanishes while a read that may wait 11 s is under way. The
+    // sleep only places the hang-up mid-read; a hang-up before the read must
+    // give the same result.
+    std::thread unplug([this] {
+        std::this_thread::sleep_for(100ms);
+        m_far.CloseMaster();
+    });
+    int result = -1;
+    const auto elapsed = TimeOfRead(port, 10, &result);
+    unplug.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_LT(elapsed, 2s) << "a hang-up must end the read, not its time-out";
+
+    EXPECT_LT(TimeOfRead(port, 1, &result), 200ms);
+    EXPECT_EQ(result, 0);
+    const std::uint8_t byte = 1;
+    const auto start = Clock::now();
+    EXPECT_EQ(port.Write(&byte, 1), 0);
+    EXPECT_LT(Clock::now() - start, 200ms);
+    EXPECT_TRUE(port.IsOpen()) << "only Close closes the port";
+    EXPECT_EQ(port.Close(), 1);
+}
+
+TEST_F(SerialPortTest, NamesOutsideComOneToTwelveResolveToNothing)
+{
+    PortTable table;
+    for (int i = 1; i <= PortTable::kMaxPort; ++i)
+        table.Map("COM" + std::to_string(i), m_far.DevicePath());
+    for (const char* name : {"COM0", "COM13", "com1", "COM01", "LPT1", "", "COM1 ", "/dev/ttyS0"}) {
+        CSerialPort port(&table);
+        EXPECT_EQ(port.Open(name, 115200, 10), 0) << name;
+        EXPECT_EQ(port.LastOpenError().kind, Kind::UnknownName) << name;
+        EXPECT_NE(port.LastOpenError().Describe().find("no such port (COM1 to COM12)"),
+                  std::string::npos)
+            << port.LastOpenError().Describe();
+    }
+    CSerialPort port(&table);
+    EXPECT_EQ(port.Open(nullptr, 115200, 10), 0);
+    EXPECT_EQ(port.LastOpenError().kind, Kind::UnknownName);
+    for (const char* name : {"COM10", "COM11", "COM12"}) {
+        EXPECT_EQ(port.Open(name, 115200, 10), 1) << name;
+        port.Close();
+    }
+}
+
+TEST_F(SerialPortTest, MappedDevicesThatAreNoSerialLine)
+{
+    char regular[] = "/tmp/kvm-serial-test-XXXXXX";
+    const int fd = ::mkstemp(regular);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+
+    PortTable table;
+    table.Map("COM2", "/nonexistent/ttyUSB9");
+    table.Map("COM3", "/dev/null");
+    table.Map("COM5", regular);
+    struct Case {
+        const char* name;
+        Kind kind;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"COM2", Kind::NoSuchDevice, "COM2 (/nonexistent/ttyUSB9): no such device"},
+        {"COM3", Kind::NotATerminal, "COM3 (/dev/null): not a serial line"},
+        {"COM5", Kind::NotATerminal, "not a serial line"},
+        {"COM4", Kind::UnknownName, "COM4: no device mapped (see --list-ports, --map COM4=DEVICE)"},
+    };
+    for (const Case& c : cases) {
+        CSerialPort port(&table);
+        EXPECT_EQ(port.Open(c.name, 115200, 10), 0) << c.name;
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(port.LastOpenError().kind, c.kind) << c.name;
+        EXPECT_NE(port.LastOpenError().Describe().find(c.text), std::string::npos)
+            << port.LastOpenError().Describe();
+    }
+    std::remove(regular);
+}
+
+} // namespace
