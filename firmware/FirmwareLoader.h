@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct SharedState;
@@ -10,3 +12,10 @@ class DialogServices;
 // in the shared state. fileName is the chosen file's name without folder.
 // The "File not exists!" box goes through services.ShowWarning.
 void LoadFirmwareInfo(SharedState& state, DialogServices& services, const std::string& fileName);
+
+// The same checks on a file that has already been read: bytes holds the
+// size bytes of the whole file. A size above kImageCapacity is refused like
+// a CRC failure without any byte being looked at. LoadFirmwareInfo ends here
+// once the file is in memory; the fuzz target calls it straight.
+void LoadFirmwareInfoFromBytes(SharedState& state, const std::string& fileName,
+                               const std::uint8_t* bytes, std::size_t size);

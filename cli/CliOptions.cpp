@@ -1,0 +1,228 @@
+#include "cli/CliOptions.h"
+
+namespace {
+
+bool IsValueOption(const std::string& name)
+{
+    return name == "--port" || name == "--file" || name == "--map";
+}
+
+// Short forms of the options.
+std::string LongName(const std::string& arg)
+{
+    if (arg == "-h")
+        return "--help";
+    if (arg == "-p")
+        return "--port";
+    if (arg == "-f")
+        return "--file";
+    if (arg == "-y")
+        return "--yes";
+    if (arg == "-v")
+        return "--verbose";
+    return arg;
+}
+
+} // namespace
+
+CliOptions::Action CliOptions::Parse(int argc, const char* const argv[])
+{
+    *this = CliOptions();
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            TakePositional(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = LongName(arg);
+        std::string value;
+        const std::string* inlineValue = nullptr;
+        const std::size_t eq = name.find('=');
+        if (name.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.erase(eq);
+            inlineValue = &value;
+        }
+        // The scan goes on after an error, so that --help anywhere still wins.
+        TakeOption(name, inlineValue, argc, argv, i);
+    }
+
+    if (m_help)
+        m_action = Action::Help;
+    else if (!m_error.empty())
+        m_action = Action::UsageError;
+    else if (m_version)
+        m_action = Action::Version;
+    else if (m_listPorts)
+        m_action = Action::ListPorts;
+    else
+        CheckCommand();
+    return m_action;
+}
+
+bool CliOptions::TakeOption(const std::string& name, const std::string* inlineValue, int argc,
+                            const char* const argv[], int& index)
+{
+    std::string value;
+    if (IsValueOption(name)) {
+        if (inlineValue != nullptr) {
+            value = *inlineValue;
+        } else if (index + 1 < argc) {
+            value = argv[++index];
+        } else {
+            Fail("option " + name + " needs a value");
+            return false;
+        }
+    } else if (inlineValue != nullptr) {
+        Fail("option " + name + " takes no value");
+        return false;
+    }
+
+    if (name == "--help") {
+        m_help = true;
+    } else if (name == "--version") {
+        m_version = true;
+    } else if (name == "--list-ports") {
+        m_listPorts = true;
+    } else if (name == "--verbose") {
+        m_verbose = true;
+    } else if (name == "--yes") {
+        m_yes = true;
+    } else if (name == "--port") {
+        if (value != "AUTO" && !PortTable::IsPortName(value)) {
+            Fail("--port " + value + ": the port is AUTO or one of COM1 to COM12");
+            return false;
+        }
+        m_port = value;
+        m_portGiven = true;
+    } else if (name == "--file") {
+        return SetFile(value);
+    } else if (name == "--map") {
+        std::string error;
+        if (!m_mapTable.AddMapping(value, error)) {
+            Fail(error);
+            return false;
+        }
+        m_maps.push_back(value);
+    } else {
+        Fail("unknown option " + name);
+        return false;
+    }
+    return true;
+}
+
+bool CliOptions::TakePositional(const std::string& arg)
+{
+    if (m_command == Command::None) {
+        if (arg == "info") {
+            m_command = Command::Info;
+        } else if (arg == "check") {
+            m_command = Command::Check;
+        } else if (arg == "upgrade") {
+            m_command = Command::Upgrade;
+        } else {
+            Fail("unknown command " + arg);
+            return false;
+        }
+        return true;
+    }
+    if (m_command == Command::Check) {
+        Fail("check takes no FILE argument; use --file FILE");
+        return false;
+    }
+    return SetFile(arg);
+}
+
+bool CliOptions::SetFile(const std::string& file)
+{
+    if (file.empty()) {
+        Fail("the FILE name is empty");
+        return false;
+    }
+    if (!m_file.empty()) {
+        Fail("only one FILE may be given");
+        return false;
+    }
+    m_file = file;
+    return true;
+}
+
+void CliOptions::CheckCommand()
+{
+    switch (m_command) {
+    case Command::None:
+        Fail("no command given");
+        break;
+    case Command::Info:
+        if (m_portGiven)
+            Fail("--port does not apply to info");
+        else if (m_yes)
+            Fail("--yes does not apply to info");
+        else if (m_file.empty())
+            Fail("info needs a FILE");
+        break;
+    case Command::Check:
+        if (m_yes)
+            Fail("--yes does not apply to check");
+        break;
+    case Command::Upgrade:
+        if (m_file.empty())
+            Fail("upgrade needs a FILE");
+        break;
+    }
+    m_action = m_error.empty() ? Action::Run : Action::UsageError;
+}
+
+void CliOptions::Fail(const std::string& error)
+{
+    if (m_error.empty())
+        m_error = error;
+}
+
+void CliOptions::ApplyPortTable() const
+{
+    PortTable::Process() = m_maps.empty() ? PortTable::Detect() : m_mapTable;
+}
+
+std::string CliOptions::HelpText()
+{
+    return "Usage: kvm-upgrade-cli [OPTIONS] COMMAND\n"
+           "Upgrades the firmware of a KVM switch over its serial upgrade cable.\n"
+           "\n"
+           "Commands:\n"
+           "  info FILE          check a firmware file and show its model and version\n"
+           "  check [--port NAME] [--file FILE]\n"
+           "                     read the switch's firmware version; with a file, compare\n"
+           "                     its date with the switch's\n"
+           "  upgrade [--port NAME] [--yes] FILE\n"
+           "                     send FILE to the switch\n"
+           "\n"
+           "Options:\n"
+           "  -p, --port NAME    AUTO (scan COM1 to COM12, the default) or COM1 .. COM12\n"
+           "  -f, --file FILE    the firmware file, instead of the FILE argument\n"
+           "  -y, --yes          upgrade without asking for confirmation\n"
+           "  -v, --verbose      also show the status line (info: the file's name)\n"
+           "      --map COMn=DEVICE\n"
+           "                     use DEVICE as port COMn; may be repeated. Any --map\n"
+           "                     replaces the detected ports entirely\n"
+           "      --list-ports   print the port table (COMn and its device) and exit\n"
+           "  -h, --help         print this help and exit\n"
+           "      --version      print the version and exit\n"
+           "\n"
+           "info prints the firmware information text, then one line for scripts:\n"
+           "  model-index=N family=N date-known=0|1 valid=0|1\n"
+           "model-index is the model index of the file's info record (0 when the file has\n"
+           "none and the model and date come from its name); a record whose index has no\n"
+           "model name shows the model as \"Model #N\". family is the family byte that an\n"
+           "upgrade sends to the switch. date-known is 1 when the version date can be\n"
+           "compared with the switch's. valid is 1 when the file may be sent.\n"
+           "A file longer than 131072 bytes counts as invalid, like a CRC error.\n"
+           "\n"
+           "Exit status: 0 success (info: the file is valid); 1 the operation failed;\n"
+           "2 a usage error, or info found the file invalid.\n";
+}

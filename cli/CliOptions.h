@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "serial/PortTable.h"
+
+// The command line of kvm-upgrade-cli:
+//   kvm-upgrade-cli [options] info FILE
+//   kvm-upgrade-cli [options] check [--port NAME] [--file FILE]
+//   kvm-upgrade-cli [options] upgrade [--port NAME] [--yes] FILE
+// Options may stand anywhere; "--" ends them. Parse never prints and never
+// exits: a bad command line gives Action::UsageError and the reason.
+class CliOptions {
+public:
+    enum class Command { None, Info, Check, Upgrade };
+    enum class Action { Run, Help, Version, ListPorts, UsageError };
+
+    Action Parse(int argc, const char* const argv[]);
+
+    Action GetAction() const { return m_action; }
+    Command GetCommand() const { return m_command; }
+    // The firmware file, from the FILE argument or --file; empty if none.
+    const std::string& File() const { return m_file; }
+    // "AUTO" unless --port named one of COM1 to COM12.
+    const std::string& Port() const { return m_port; }
+    bool Yes() const { return m_yes; }
+    bool Verbose() const { return m_verbose; }
+    const std::vector<std::string>& Maps() const { return m_maps; }
+    const std::string& Error() const { return m_error; }
+
+    // Makes PortTable::Process() the table asked for: the --map entries alone
+    // when any was given, the detected ports otherwise.
+    void ApplyPortTable() const;
+
+    static std::string HelpText();
+
+private:
+    bool TakeOption(const std::string& name, const std::string* inlineValue, int argc,
+                    const char* const argv[], int& index);
+    bool TakePositional(const std::string& arg);
+    bool SetFile(const std::string& file);
+    void CheckCommand();
+    void Fail(const std::string& error);
+
+    Action m_action = Action::UsageError;
+    Command m_command = Command::None;
+    std::string m_file;
+    std::string m_port = "AUTO";
+    bool m_portGiven = false;
+    bool m_yes = false;
+    bool m_verbose = false;
+    bool m_help = false;
+    bool m_version = false;
+    bool m_listPorts = false;
+    std::vector<std::string> m_maps;
+    PortTable m_mapTable;
+    std::string m_error;
+};

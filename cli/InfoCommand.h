@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+struct SharedState;
+class CliServices;
+
+// kvm-upgrade-cli info FILE: loads FILE as Select File does and prints the
+// firmware information text, then the line for scripts
+// "model-index=N family=N date-known=0|1 valid=0|1". Returns kExitOk for a
+// file that may be sent, kExitInvalidFile otherwise.
+int RunInfoCommand(SharedState& state, CliServices& services, const std::string& file,
+                   bool verbose);
+
+// The part of a path after its last "/": the name the loader parses.
+std::string FileNamePart(const std::string& path);

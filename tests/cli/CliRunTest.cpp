@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "CliRunner.h"
+#include "FirmwareTestFiles.h"
+
+namespace {
+
+using F = FirmwareTestFiles;
+
+const std::string kLongHint = "\n\nPress Check KVM to compare version date.";
+
+TEST(CliRun, InfoPrintsTheInformationTextAndTheScriptLine)
+{
+    FirmwareTestFiles files;
+    const struct {
+        std::string name;
+        F::Bytes content;
+        std::string out;
+        int exitCode;
+    } cases[] = {
+        {"r315-07-11-30.bin", F::WithCrc(F::Filler(64)),
+         "Firmware infomation :\nModel : Corva\nVersion : 07-11-30" + kLongHint +
+             "\nmodel-index=0 family=1 date-known=1 valid=1\n",
+         0},
+        {"image.bin", F::WithCrc(F::Join({F::Filler(64), F::RawRecord({2, 7, 12, 25, 0, 210})})),
+         "Firmware infomation :\nModel : PZN442\nVersion : 7-12-25" + kLongHint +
+             "\nmodel-index=2 family=2 date-known=1 valid=1\n",
+         0},
+        {"qvr.bin", F::WithCrc(F::InfoRecord(10, 1, 2, 3)),
+         "Firmware infomation :\nModel : Model #10\nVersion : 1-2-3" + kLongHint +
+             "\nmodel-index=10 family=1 date-known=1 valid=1\n",
+         0},
+        {"firmware.bin", F::WithCrc({}),
+         "Firmware infomation :\nModel : firmware.bin\nVersion : Unable to recognize date."
+         "\nmodel-index=0 family=1 date-known=0 valid=1\n",
+         0},
+        {"hx5tra-7-5-14.bin", F::Filler(64),
+         "Firmware infomation :\nModel : CRC error.\nVersion :  You may not continue upgrade\n\twith this file."
+         "\nmodel-index=0 family=1 date-known=0 valid=0\n",
+         2},
+        {"big-1-2-3.bin", F::WithCrc(F::Filler(131072)),
+         "Firmware infomation :\nModel : CRC error.\nVersion :  File is larger than 131072 bytes."
+         "\nmodel-index=0 family=1 date-known=0 valid=0\n",
+         2},
+    };
+    for (const auto& c : cases) {
+        const CliRunner::Result result = CliRunner::Run({"info", files.Write(c.name, c.content)});
+        EXPECT_EQ(result.out, c.out) << c.name;
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.name;
+        EXPECT_EQ(result.err, "") << c.name;
+    }
+}
+
+TEST(CliRun, InfoOnAMissingFileWarnsOnTheErrorStream)
+{
+    FirmwareTestFiles files;
+    const CliRunner::Result result = CliRunner::Run({"info", "--file", files.PathOf("r315-1-2-3.bin")});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.err, "Warning: File not exists!\n");
+    EXPECT_EQ(result.out, "Firmware infomation :\nModel : CRC error.\nVersion : "
+                          "\nmodel-index=0 family=1 date-known=0 valid=0\n");
+}
+
+TEST(CliRun, VerboseInfoShowsTheFileNameAsTheStatus)
+{
+    FirmwareTestFiles files;
+    const CliRunner::Result result =
+        CliRunner::Run({"-v", "info", files.Write("r315-07-11-30.bin", F::WithCrc({}))});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "r315-07-11-30.bin\n");
+}
+
+TEST(CliRun, UsageErrorsExitWithTwo)
+{
+    const std::vector<std::string> cases[] = {
+        {},
+        {"info"},
+        {"frobnicate"},
+        {"upgrade", "--port", "COM13", "fw.bin"},
+        {"check", "--frobnicate"},
+        {"--map", "COM3", "--list-ports"},
+    };
+    for (const auto& args : cases) {
+        const CliRunner::Result result = CliRunner::Run(args);
+        std::string joined;
+        for (const std::string& arg : args)
+            joined += " " + arg;
+        EXPECT_EQ(result.exitCode, 2) << joined;
+        EXPECT_EQ(result.out, "") << joined;
+        EXPECT_EQ(result.err.rfind("kvm-upgrade-cli: ", 0), 0u) << joined << ": " << result.err;
+        EXPECT_NE(result.err.find("--help"), std::string::npos) << joined;
+    }
+}
+
+TEST(CliRun, VersionAndHelp)
+{
+    const CliRunner::Result version = CliRunner::Run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "1.0.0.4\n");
+
+    const CliRunner::Result help = CliRunner::Run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("Usage: kvm-upgrade-cli", 0), 0u);
+    for (const char* part : {"info FILE", "check [--port NAME] [--file FILE]",
+                             "upgrade [--port NAME] [--yes] FILE", "--map COMn=DEVICE", "--list-ports",
+                             "model-index=N family=N date-known=0|1 valid=0|1", "Model #N"})
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+}
+
+TEST(CliRun, ListPortsShowsOnlyTheMappedPorts)
+{
+    const CliRunner::Result result = CliRunner::Run(
+        {"--map", "COM3=/dev/kvm-test-three", "--map=COM1=/dev/kvm-test-one", "--list-ports"});
+    EXPECT_EQ(result.exitCode, 0);
+    const std::size_t one = result.out.find("COM1 ");
+    const std::size_t three = result.out.find("COM3 ");
+    ASSERT_NE(one, std::string::npos) << result.out;
+    ASSERT_NE(three, std::string::npos) << result.out;
+    EXPECT_LT(one, three);
+    EXPECT_NE(result.out.find("/dev/kvm-test-one", one), std::string::npos);
+    EXPECT_NE(result.out.find("/dev/kvm-test-three", three), std::string::npos);
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2) << result.out;
+}
+
+} // namespace

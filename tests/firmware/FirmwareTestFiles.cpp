@@ -1,0 +1,71 @@
+#include "FirmwareTestFiles.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+#include "firmware/Crc16.h"
+
+FirmwareTestFiles::FirmwareTestFiles()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "kvm-fw-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder");
+    m_folder = pattern;
+}
+
+FirmwareTestFiles::~FirmwareTestFiles()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_folder, ignored);
+}
+
+std::string FirmwareTestFiles::PathOf(const std::string& name) const
+{
+    return (m_folder / name).string();
+}
+
+std::string FirmwareTestFiles::Write(const std::string& name, const Bytes& bytes) const
+{
+    const std::string path = PathOf(name);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+FirmwareTestFiles::Bytes FirmwareTestFiles::WithCrc(Bytes body)
+{
+    const std::uint16_t crc = Crc16(body.data(), static_cast<std::uint32_t>(body.size()));
+    body.push_back(static_cast<std::uint8_t>(crc >> 8));
+    body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    return body;
+}
+
+FirmwareTestFiles::Bytes FirmwareTestFiles::InfoRecord(std::uint8_t index, std::uint8_t d1,
+                                                       std::uint8_t d2, std::uint8_t d3)
+{
+    const unsigned sum = index + d1 + d2 + d3;
+    return RawRecord({index, d1, d2, d3, 0, static_cast<std::uint8_t>(-sum & 0xFF)});
+}
+
+FirmwareTestFiles::Bytes FirmwareTestFiles::RawRecord(const Bytes& info)
+{
+    Bytes record = info;
+    record.insert(record.end(), {0xB1, 0xB2, 0xAA, 0x55});
+    return record;
+}
+
+FirmwareTestFiles::Bytes FirmwareTestFiles::Filler(std::size_t count, std::uint8_t value)
+{
+    return Bytes(count, value);
+}
+
+FirmwareTestFiles::Bytes FirmwareTestFiles::Join(std::initializer_list<Bytes> parts)
+{
+    Bytes joined;
+    for (const Bytes& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+}
