@@ -1,8 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,6 +28,7 @@ struct SwitchSimConfig {
     int answerProbeFrom = 1;        // probes (and version requests) answered from the n-th on
     bool noReadyReply = false;      // the ready probe of the handshake gets no 0xF0
     bool noGoAhead = false;         // no go-ahead after the second model header
+    std::chrono::milliseconds goAheadDelay{0}; // extra wait before the go-ahead (a slow flash erase)
     int rejectBlock = -1;           // block index (0-based, counting stored blocks) to reject...
     int rejectCount = 0;            // ...this many times...
     std::uint8_t rejectCode = 0xF5; // ...with this code
@@ -49,10 +54,33 @@ struct SwitchSimReport {
     bool endOfImage = false;
     std::uint16_t imageCrc = 0;                    // Crc16 of image
     std::vector<std::uint8_t> rawReceived;         // every byte received, in order
+
+    int endOfImageCount = 0;      // end-of-image frames seen, for a caller that waits for each
+    int transferBlockFrames = 0;  // 0x03 frames since the current transfer began (its go-ahead)
+    bool hungUp = false;          // the line was closed by hangupAfterBlock
 };
 
 // A KVM switch on the master side of a pseudo-terminal. The slave side's path
 // (DevicePath) is what the host opens, e.g. through --map COM1=<path>.
+//
+// How it behaves:
+// - A probe (01) is answered with the version reply: probeReply, 00, 00, the
+//   three date bytes, the model text and a 00. Between the family header and
+//   the second model header a probe is the ready probe, answered F0.
+// - Model header, family header, (ready probes,) model header again: the
+//   switch sends the go-ahead F0 about 2 ms later and a new image begins (the
+//   image fields of the report start again; the counters of frames do not).
+//   A header after that, or a probe right after the first header, starts the
+//   handshake again; a handshake left half-way is forgotten after 5 s.
+// - A data block is acked F0 when its sequence number is the number of blocks
+//   stored mod 256; the block just stored, sent again, is acked again and not
+//   stored twice; any other number, and any block beyond 131072 bytes of
+//   image, gets F5.
+// - A frame's end is found as the switch's firmware finds it: a full block by
+//   its length, a shorter one by a silence of 5 ms once its sum is 0. Frames
+//   with a wrong checksum and unknown bytes are dropped at a silence of 5 ms
+//   (20 ms while a frame is still short of its length) and counted as bad;
+//   they get no reply.
 class SwitchSim {
 public:
     explicit SwitchSim(SwitchSimConfig config = {});
@@ -69,9 +97,55 @@ public:
     // For tests: block until the condition holds or the time-out passes.
     bool WaitForEndOfImage(std::chrono::milliseconds timeout) const;
     bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const;
+    bool WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const;
+    bool WaitForReport(const std::function<bool(const SwitchSimReport&)>& condition,
+                       std::chrono::milliseconds timeout) const;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    // Where the switch stands in the upgrade handshake.
+    enum class Stage { Idle, ModelHeader, FamilyHeader, Transfer };
+
+    struct OutByte {
+        std::uint8_t value;
+        Clock::time_point due; // not written to the line before this moment
+    };
+
     void Run();
+    void CloseFds();
+    void Receive(const std::uint8_t* data, std::size_t length, Clock::time_point now);
+    void CheckFrameEnd(Clock::time_point now);
+    Clock::time_point FrameDeadline() const;
+    void ResetFrame();
+    void CompleteFrame(Clock::time_point now);
+    void OnProbe(Clock::time_point lastByte);
+    void OnHeader(Clock::time_point lastByte);
+    void OnBlock(const std::vector<std::uint8_t>& payload, Clock::time_point lastByte);
+    void OnEndOfImage();
+    void Reply(std::vector<std::uint8_t> reply, Clock::time_point due);
+    void WriteDue(Clock::time_point now);
+    void Babble(Clock::time_point now);
+    void HangUp();
+
+    std::atomic<bool> m_quit{false};
+    bool m_linkMade = false;
+
+    // Run's own state: touched by the switch's thread only.
+    std::vector<std::uint8_t> m_frame;     // bytes of the frame being collected
+    unsigned m_frameSum = 0;               // 8-bit sum of m_frame
+    bool m_frameBad = false;               // collected until silence, then dropped
+    Clock::time_point m_frameLastReal{};   // when the last byte of m_frame was read
+    Clock::time_point m_frameLastWire{};   // when it finished arriving on the simulated line
+    Clock::time_point m_lastWire{};        // the same for the last byte received at all
+    Clock::time_point m_lastFrameTime{};
+    Stage m_stage = Stage::Idle;
+    int m_rejectsDone = 0;
+    bool m_hangUpNow = false;
+    std::deque<OutByte> m_out;
+    Clock::time_point m_lastOutDue{};
+    bool m_outBlocked = false;             // the line's buffer is full: wait until writable
+    Clock::time_point m_nextBabble{};
 
     SwitchSimConfig m_config;
     std::string m_devicePath;

@@ -1,0 +1,92 @@
+// The kvm-switch-sim program: its options, its first line and its clean stop.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/tools/ChildProgram.h"
+#include "tests/tools/HostLine.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> Args(std::vector<std::string> args)
+{
+    args.insert(args.begin(), KVM_SWITCH_SIM_PATH);
+    return args;
+}
+
+TEST(SwitchSimProgram, RefusesBadOptionsWithExitCode2)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"--bogus"},
+        {"--date", "7-12"},
+        {"--date", "7-12-256"},
+        {"--reply-code", "1FF"},
+        {"--reject-block", "-1"},
+        {"--noise"},
+        {"--silent=yes"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[0]);
+        ChildProgram program(Args(args));
+        EXPECT_NE(program.ReadError().find("kvm-switch-sim:"), std::string::npos);
+        EXPECT_EQ(program.Wait(), 2);
+    }
+}
+
+TEST(SwitchSimProgram, PrintsTheDeviceFirstAndTheImageAtItsEnd)
+{
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("sim-program-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    fs::path link = dir / "ttyKVM";
+    fs::path image = dir / "image.bin";
+    ChildProgram program(Args({"--once", "--reply-code", "0xFA", "--link", link.string(),
+                               "--image-out", image.string()}));
+
+    std::string first = program.ReadLine();
+    ASSERT_EQ(first.rfind("device: /dev/pts/", 0), 0u) << first;
+    EXPECT_EQ(program.ReadLine(), "link: " + link.string());
+
+    HostLine line(link.string());
+    ASSERT_TRUE(line.Send({0x01}));
+    std::vector<std::uint8_t> version = line.ReadExactly(13); // FA 00 00 07 0C 19 "PZN442" 00
+    ASSERT_EQ(version.size(), 13u);
+    EXPECT_EQ(version[0], 0xFA);
+    ASSERT_TRUE(line.Send({0x02, 0x01, 0x00}));
+    ASSERT_TRUE(line.Send({0x02, 0x01, 0x00}));
+    ASSERT_TRUE(line.Send({0x01}));
+    ASSERT_EQ(line.ReadExactly(1), std::vector<std::uint8_t>{0xF0});
+    ASSERT_TRUE(line.Send({0x02, 0x01, 0x00}));
+    ASSERT_EQ(line.ReadExactly(1), std::vector<std::uint8_t>{0xF0});
+    ASSERT_TRUE(line.Send({0x03, 0x00, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39}));
+    ASSERT_EQ(line.ReadExactly(1), std::vector<std::uint8_t>{0xF0});
+    ASSERT_TRUE(line.Send({0x05}));
+
+    // CRC-16/XMODEM of "123456789" is 0x31C3.
+    std::string end = program.ReadLine();
+    EXPECT_EQ(end.rfind("end of image: frames 7 blocks 1 bytes 9 crc16 0x31C3", 0), 0u) << end;
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "link removed at the end";
+    EXPECT_EQ(fs::file_size(image), 9u);
+    fs::remove_all(dir);
+}
+
+TEST(SwitchSimProgram, StopsCleanlyOnSigterm)
+{
+    namespace fs = std::filesystem;
+    fs::path link = fs::temp_directory_path() / ("sim-term-" + std::to_string(getpid()));
+    ChildProgram program(Args({"--link", link.string()}));
+    ASSERT_EQ(program.ReadLine().rfind("device: ", 0), 0u);
+    ASSERT_EQ(program.ReadLine(), "link: " + link.string());
+    ::kill(program.Pid(), SIGTERM);
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+} // namespace

@@ -1,0 +1,640 @@
+#include "tools/SwitchSim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "firmware/Crc16.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// 115200 baud with 8 data bits, no parity and two stop bits: 11 bits a byte.
+constexpr std::chrono::nanoseconds kByteTime{95486};
+
+// The line carries no frame length, so the end of a frame is found the way the
+// switch's firmware finds it: by the command byte and the silence after it.
+// A full block (256 data bytes) ends by its length and needs no silence at
+// all; a shorter block ends at a silence once its sum is 0. That silence is a
+// few milliseconds rather than one, since the host writes the checksum in a
+// second write: a payload whose own sum happens to be 0 must not be taken for
+// a whole frame while its checksum byte 00 is still on the way.
+constexpr auto kBlockEndGap = 5ms;
+// Garbage and frames with a wrong checksum are dropped at this silence.
+constexpr auto kBadFrameGap = 5ms;
+// A frame still short of its length (or a block whose sum is not 0 yet) may
+// be waiting for the host's second write; give up on it only after this.
+constexpr auto kIncompleteGap = 20ms;
+// The switch needs a moment after the second model header before it answers.
+constexpr auto kGoAheadDelay = 2ms;
+// A handshake left half-way (the host went away) is forgotten after this
+// silence, so that the next run's probes are answered as probes again. Longer
+// than the host's longest wait between two frames of the handshake (2.4 s).
+constexpr auto kHandshakeExpiry = 5s;
+// A babbling switch writes a chunk every millisecond: about the line's rate.
+constexpr auto kBabbleInterval = 1ms;
+constexpr std::size_t kBabbleChunk = 10;
+
+constexpr std::uint8_t kProbe = 0x01;
+constexpr std::uint8_t kHeader = 0x02;
+constexpr std::uint8_t kBlock = 0x03;
+constexpr std::uint8_t kEndOfImage = 0x05;
+constexpr std::uint8_t kAck = 0xF0;
+constexpr std::uint8_t kRejected = 0xF5;
+// Never one of the codes the host looks for (F0, F2, FA, F3).
+constexpr std::uint8_t kNoise = 0x55;
+
+constexpr std::size_t kMaxBlockData = 256;
+constexpr std::size_t kFullBlockFrame = 2 + kMaxBlockData + 1; // command, sequence, data, checksum
+// The switch's flash: blocks beyond it are refused, not stored.
+constexpr std::size_t kFlashSize = 131072;
+
+// Bytes on the wire, checksum included, of the commands with a fixed length;
+// 0 for a data block (its length is found by silence), -1 for anything else.
+int FixedWireLength(std::uint8_t command)
+{
+    switch (command) {
+    case kProbe:
+    case kEndOfImage:
+        return 2;
+    case kHeader:
+        return 4;
+    case kBlock:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+void SetError(std::string* error, const std::string& what)
+{
+    if (error)
+        *error = what + ": " + std::strerror(errno);
+}
+
+void CloseFd(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& data)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    bool ok = done == data.size();
+    return ::close(fd) == 0 && ok;
+}
+
+timespec ToTimespec(std::chrono::nanoseconds left)
+{
+    if (left < 0ns)
+        left = 0ns;
+    auto secs = std::chrono::duration_cast<std::chrono::seconds>(left);
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(secs.count());
+    ts.tv_nsec = static_cast<long>((left - secs).count());
+    return ts;
+}
+
+} // namespace
+
+SwitchSim::SwitchSim(SwitchSimConfig config) : m_config(std::move(config)) {}
+
+SwitchSim::~SwitchSim()
+{
+    Stop();
+}
+
+bool SwitchSim::Start(std::string* error)
+{
+    if (m_thread.joinable()) {
+        if (error)
+            *error = "the simulated switch is already running";
+        return false;
+    }
+
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0) {
+        SetError(error, "posix_openpt");
+        return false;
+    }
+    char name[128];
+    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
+        ::ptsname_r(m_master, name, sizeof name) != 0) {
+        SetError(error, "pseudo-terminal set-up");
+        CloseFds();
+        return false;
+    }
+    m_devicePath = name;
+
+    // Raw at once: a host that opens the line before setting it up must not
+    // see its bytes echoed or translated.
+    m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    if (m_slaveKeep < 0 || ::tcgetattr(m_slaveKeep, &tio) != 0) {
+        SetError(error, "open " + m_devicePath);
+        CloseFds();
+        return false;
+    }
+    ::cfmakeraw(&tio);
+    ::cfsetispeed(&tio, B115200);
+    ::cfsetospeed(&tio, B115200);
+    tio.c_cflag |= CLOCAL | CREAD | CSTOPB;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(m_slaveKeep, TCSANOW, &tio) != 0) {
+        SetError(error, "tcsetattr " + m_devicePath);
+        CloseFds();
+        return false;
+    }
+
+    int flags = ::fcntl(m_master, F_GETFL);
+    if (flags < 0 || ::fcntl(m_master, F_SETFL, flags | O_NONBLOCK) != 0 ||
+        ::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        SetError(error, "pseudo-terminal set-up");
+        CloseFds();
+        return false;
+    }
+
+    if (!m_config.linkPath.empty()) {
+        struct stat st {};
+        if (::lstat(m_config.linkPath.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                if (error)
+                    *error = m_config.linkPath + " exists and is not a symbolic link";
+                CloseFds();
+                return false;
+            }
+            ::unlink(m_config.linkPath.c_str());
+        }
+        if (::symlink(m_devicePath.c_str(), m_config.linkPath.c_str()) != 0) {
+            SetError(error, "symlink " + m_config.linkPath);
+            CloseFds();
+            return false;
+        }
+        m_linkMade = true;
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_report = SwitchSimReport{};
+    }
+    ResetFrame();
+    m_lastWire = m_lastFrameTime = m_lastOutDue = Clock::time_point{};
+    m_stage = Stage::Idle;
+    m_rejectsDone = 0;
+    m_hangUpNow = false;
+    m_out.clear();
+    m_outBlocked = false;
+    m_quit = false;
+    m_thread = std::thread([this] { Run(); });
+    return true;
+}
+
+void SwitchSim::Stop()
+{
+    if (m_thread.joinable()) {
+        m_quit = true;
+        const char wake = 'q';
+        while (::write(m_wakePipe[1], &wake, 1) < 0 && errno == EINTR) {
+        }
+        m_thread.join();
+    }
+    CloseFds();
+    if (m_linkMade) {
+        // Only our own link goes: someone may have replaced it meanwhile.
+        char target[PATH_MAX];
+        ssize_t n = ::readlink(m_config.linkPath.c_str(), target, sizeof target - 1);
+        if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == m_devicePath)
+            ::unlink(m_config.linkPath.c_str());
+        m_linkMade = false;
+    }
+}
+
+void SwitchSim::CloseFds()
+{
+    CloseFd(m_master);
+    CloseFd(m_slaveKeep);
+    CloseFd(m_wakePipe[0]);
+    CloseFd(m_wakePipe[1]);
+}
+
+SwitchSimReport SwitchSim::Report() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_report;
+}
+
+bool SwitchSim::WaitForReport(const std::function<bool(const SwitchSimReport&)>& condition,
+                              std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return condition(m_report); });
+}
+
+bool SwitchSim::WaitForEndOfImage(std::chrono::milliseconds timeout) const
+{
+    return WaitForReport([](const SwitchSimReport& r) { return r.endOfImage; }, timeout);
+}
+
+bool SwitchSim::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const
+{
+    return WaitForReport([count](const SwitchSimReport& r) { return r.frames.size() >= count; },
+                         timeout);
+}
+
+bool SwitchSim::WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const
+{
+    return WaitForReport([count](const SwitchSimReport& r) { return r.endOfImageCount >= count; },
+                         timeout);
+}
+
+void SwitchSim::Run()
+{
+    // Replies are due to the microsecond under line timing; the default timer
+    // slack of 50 us would be added to every one of them.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    m_nextBabble = Clock::now();
+    std::uint8_t buffer[4096];
+    while (!m_quit) {
+        Clock::time_point now = Clock::now();
+        CheckFrameEnd(now);
+        if (m_hangUpNow)
+            HangUp();
+        WriteDue(now);
+        Babble(now);
+
+        Clock::time_point deadline = Clock::time_point::max();
+        if (m_master >= 0) {
+            deadline = FrameDeadline();
+            if (!m_outBlocked && !m_out.empty())
+                deadline = std::min(deadline, m_out.front().due);
+            if (m_config.babble)
+                deadline = std::min(deadline, m_nextBabble);
+        }
+
+        pollfd fds[2] = {{m_wakePipe[0], POLLIN, 0}, {m_master, POLLIN, 0}};
+        if (m_outBlocked)
+            fds[1].events |= POLLOUT;
+        nfds_t count = m_master >= 0 ? 2 : 1;
+        timespec timeout{};
+        timespec* timeoutPtr = nullptr;
+        if (deadline != Clock::time_point::max()) {
+            timeout = ToTimespec(deadline - Clock::now());
+            timeoutPtr = &timeout;
+        }
+        int ready = ::ppoll(fds, count, timeoutPtr, nullptr);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            char sink[64];
+            while (::read(m_wakePipe[0], sink, sizeof sink) > 0) {
+            }
+        }
+        if (count == 2) {
+            if (fds[1].revents & POLLOUT)
+                m_outBlocked = false;
+            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+                ssize_t n = ::read(m_master, buffer, sizeof buffer);
+                if (n > 0)
+                    Receive(buffer, static_cast<std::size_t>(n), Clock::now());
+                else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                    m_hangUpNow = true; // the line is gone; never spin on it
+            }
+        }
+        if (m_hangUpNow)
+            HangUp();
+    }
+}
+
+void SwitchSim::Receive(const std::uint8_t* data, std::size_t length, Clock::time_point now)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_report.rawReceived.insert(m_report.rawReceived.end(), data, data + length);
+    }
+    m_changed.notify_all();
+
+    for (std::size_t i = 0; i < length && !m_hangUpNow; ++i) {
+        // All the host's bytes are in the pseudo-terminal at once; on a real
+        // line each needs a byte time, and never starts before it was written.
+        Clock::time_point wire = now;
+        if (m_config.lineTiming)
+            wire = std::max(now, m_lastWire) + kByteTime;
+        m_lastWire = wire;
+
+        m_frame.push_back(data[i]);
+        m_frameSum = (m_frameSum + data[i]) & 0xFF;
+        m_frameLastReal = now;
+        m_frameLastWire = wire;
+        if (m_frameBad)
+            continue;
+
+        int fixed = FixedWireLength(m_frame[0]);
+        if (fixed < 0) {
+            m_frameBad = true;
+        } else if (fixed == 0) {
+            if (m_frame.size() == kFullBlockFrame) {
+                if (m_frameSum == 0)
+                    CompleteFrame(now);
+                else
+                    m_frameBad = true;
+            }
+        } else if (m_frame.size() == static_cast<std::size_t>(fixed)) {
+            if (m_frameSum == 0)
+                CompleteFrame(now);
+            else
+                m_frameBad = true;
+        }
+    }
+}
+
+SwitchSim::Clock::time_point SwitchSim::FrameDeadline() const
+{
+    if (m_frame.empty())
+        return Clock::time_point::max();
+    if (m_frameBad)
+        return m_frameLastReal + kBadFrameGap;
+    if (m_frame[0] == kBlock && m_frame.size() >= 3 && m_frameSum == 0)
+        return m_frameLastReal + kBlockEndGap;
+    return m_frameLastReal + kIncompleteGap;
+}
+
+void SwitchSim::CheckFrameEnd(Clock::time_point now)
+{
+    if (m_frame.empty() || now < FrameDeadline())
+        return;
+    if (!m_frameBad && m_frame[0] == kBlock && m_frame.size() >= 3 && m_frameSum == 0) {
+        CompleteFrame(now);
+        return;
+    }
+    ResetFrame();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_report.badFrames;
+    }
+    m_changed.notify_all();
+}
+
+void SwitchSim::ResetFrame()
+{
+    m_frame.clear();
+    m_frameSum = 0;
+    m_frameBad = false;
+}
+
+void SwitchSim::CompleteFrame(Clock::time_point now)
+{
+    std::vector<std::uint8_t> payload(m_frame.begin(), m_frame.end() - 1);
+    Clock::time_point lastByte = m_frameLastWire;
+    ResetFrame();
+
+    if ((m_stage == Stage::ModelHeader || m_stage == Stage::FamilyHeader) &&
+        now - m_lastFrameTime > kHandshakeExpiry)
+        m_stage = Stage::Idle;
+    m_lastFrameTime = now;
+
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_report.frames.push_back(payload);
+    }
+    switch (payload[0]) {
+    case kProbe:
+        OnProbe(lastByte);
+        break;
+    case kHeader:
+        OnHeader(lastByte);
+        break;
+    case kBlock:
+        OnBlock(payload, lastByte);
+        break;
+    case kEndOfImage:
+        OnEndOfImage();
+        break;
+    default:
+        break;
+    }
+    m_changed.notify_all();
+}
+
+void SwitchSim::OnProbe(Clock::time_point lastByte)
+{
+    int probes;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        probes = ++m_report.probes;
+    }
+    // The family header follows the model header at once; a probe in between
+    // means a new run has begun.
+    if (m_stage == Stage::ModelHeader)
+        m_stage = Stage::Idle;
+    if (probes < m_config.answerProbeFrom)
+        return;
+    if (m_stage == Stage::FamilyHeader) {
+        if (!m_config.noReadyReply)
+            Reply({kAck}, lastByte);
+        return;
+    }
+    std::vector<std::uint8_t> version = {m_config.probeReply, 0x00, 0x00, m_config.date[0],
+                                         m_config.date[1], m_config.date[2]};
+    version.insert(version.end(), m_config.model.begin(), m_config.model.end());
+    version.push_back(0x00);
+    Reply(std::move(version), lastByte);
+}
+
+void SwitchSim::OnHeader(Clock::time_point lastByte)
+{
+    switch (m_stage) {
+    case Stage::Idle:
+    case Stage::Transfer:
+        m_stage = Stage::ModelHeader;
+        break;
+    case Stage::ModelHeader:
+        m_stage = Stage::FamilyHeader;
+        break;
+    case Stage::FamilyHeader: {
+        // The second model header: the switch erases its flash and a new
+        // image begins, with sequence number 0.
+        m_stage = Stage::Transfer;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_report.blocksStored = 0;
+            m_report.storedSequences.clear();
+            m_report.image.clear();
+            m_report.endOfImage = false;
+            m_report.imageCrc = 0;
+            m_report.transferBlockFrames = 0;
+        }
+        if (!m_config.noGoAhead)
+            Reply({kAck}, lastByte + kGoAheadDelay + m_config.goAheadDelay);
+        break;
+    }
+    }
+}
+
+void SwitchSim::OnBlock(const std::vector<std::uint8_t>& payload, Clock::time_point lastByte)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_report.blockFrames;
+    ++m_report.transferBlockFrames;
+    const int index = m_report.blocksStored;
+    const std::uint8_t sequence = payload[1];
+    const auto expected = static_cast<std::uint8_t>(index);
+
+    if (m_config.silentFromBlock >= 0 && index >= m_config.silentFromBlock)
+        return;
+    if (sequence == expected) {
+        if (index == m_config.rejectBlock && m_rejectsDone < m_config.rejectCount) {
+            ++m_rejectsDone;
+            Reply({m_config.rejectCode}, lastByte);
+            return;
+        }
+        const std::size_t length = payload.size() - 2;
+        if (m_report.image.size() + length > kFlashSize) {
+            Reply({kRejected}, lastByte);
+            return;
+        }
+        m_report.image.insert(m_report.image.end(), payload.begin() + 2, payload.end());
+        m_report.storedSequences.push_back(sequence);
+        ++m_report.blocksStored;
+        if (index == m_config.hangupAfterBlock) {
+            m_hangUpNow = true;
+            return;
+        }
+        Reply({kAck}, lastByte + m_config.flashWriteDelay);
+    } else if (index > 0 && sequence == static_cast<std::uint8_t>(expected - 1)) {
+        // The block just stored, sent again because its ack came too late:
+        // acknowledge it again, but it is in the flash once only.
+        Reply({kAck}, lastByte);
+    } else {
+        Reply({kRejected}, lastByte);
+    }
+}
+
+void SwitchSim::OnEndOfImage()
+{
+    std::vector<std::uint8_t> image;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        image = m_report.image;
+    }
+    const std::uint16_t crc = Crc16(image.data(), static_cast<std::uint32_t>(image.size()));
+    // The file is complete before anyone waiting for the end of the image wakes.
+    if (!m_config.imageOut.empty())
+        WriteWholeFile(m_config.imageOut, image);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_report.endOfImage = true;
+        m_report.imageCrc = crc;
+        ++m_report.endOfImageCount;
+    }
+    m_stage = Stage::Idle;
+}
+
+void SwitchSim::Reply(std::vector<std::uint8_t> reply, Clock::time_point due)
+{
+    if (m_config.silent)
+        return;
+    std::vector<std::uint8_t> burst(static_cast<std::size_t>(std::max(m_config.noiseBytes, 0)),
+                                    kNoise);
+    burst.insert(burst.end(), reply.begin(), reply.end());
+    if (m_config.replyLength > 0 && reply.size() < static_cast<std::size_t>(m_config.replyLength))
+        burst.resize(burst.size() + static_cast<std::size_t>(m_config.replyLength) - reply.size(),
+                     0x00);
+
+    // Bytes of one burst follow each other without a gap, after whatever is
+    // still being sent.
+    Clock::time_point start = std::max(due, m_lastOutDue);
+    for (std::size_t i = 0; i < burst.size(); ++i) {
+        Clock::time_point at = start;
+        if (m_config.lineTiming)
+            at += kByteTime * static_cast<long>(i + 1);
+        m_out.push_back({burst[i], at});
+    }
+    if (!m_out.empty())
+        m_lastOutDue = m_out.back().due;
+}
+
+void SwitchSim::WriteDue(Clock::time_point now)
+{
+    if (m_master < 0 || m_outBlocked)
+        return;
+    std::uint8_t chunk[4096];
+    std::size_t count = 0;
+    while (count < m_out.size() && count < sizeof chunk && m_out[count].due <= now) {
+        chunk[count] = m_out[count].value;
+        ++count;
+    }
+    if (count == 0)
+        return;
+    ssize_t n = ::write(m_master, chunk, count);
+    if (n < 0) {
+        if (errno == EAGAIN)
+            m_outBlocked = true;
+        else if (errno != EINTR)
+            m_out.clear();
+        return;
+    }
+    m_out.erase(m_out.begin(), m_out.begin() + n);
+    if (static_cast<std::size_t>(n) < count)
+        m_outBlocked = true;
+}
+
+void SwitchSim::Babble(Clock::time_point now)
+{
+    if (!m_config.babble || m_master < 0 || now < m_nextBabble)
+        return;
+    m_nextBabble += kBabbleInterval;
+    if (m_nextBabble < now)
+        m_nextBabble = now + kBabbleInterval;
+    // A reply goes out whole; the noise resumes after it.
+    if (!m_out.empty())
+        return;
+    std::uint8_t noise[kBabbleChunk];
+    std::memset(noise, kNoise, sizeof noise);
+    // Nobody may be reading: the noise that does not fit is simply lost.
+    ssize_t ignored = ::write(m_master, noise, sizeof noise);
+    (void)ignored;
+}
+
+void SwitchSim::HangUp()
+{
+    m_hangUpNow = false;
+    // Closing the master takes the device node away; our own slave goes too.
+    CloseFd(m_master);
+    CloseFd(m_slaveKeep);
+    m_out.clear();
+    m_outBlocked = false;
+    ResetFrame();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_report.hungUp = true;
+    }
+    m_changed.notify_all();
+}

@@ -1,0 +1,269 @@
+// kvm-switch-sim: plays the KVM switch at the far end of the upgrade cable on
+// a pseudo-terminal, so that the utility can be run without the hardware.
+#include <pthread.h>
+
+#include <algorithm>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "tools/SwitchSim.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kUsage =
+    "usage: kvm-switch-sim [options]\n"
+    "Plays the KVM switch on a pseudo-terminal; the first line printed is its device path.\n"
+    "\n"
+    "  --reply-code HEX          reply code to a probe or version request (default F2)\n"
+    "  --date A-B-C              the switch's firmware date fields (default 7-12-25)\n"
+    "  --model TEXT              the switch's model text (default PZN442)\n"
+    "  --line-timing             115200 baud 8N2 timing both ways\n"
+    "  --flash-delay-us N        pause before each block's ack\n"
+    "  --silent                  never answer\n"
+    "  --answer-probe-from N     answer probes from the N-th on\n"
+    "  --no-ready-reply          no F0 to the ready probe of the handshake\n"
+    "  --no-go-ahead             no go-ahead after the second model header\n"
+    "  --go-ahead-delay-ms N     extra wait before the go-ahead (a slow flash erase)\n"
+    "  --reject-block K          reject block K (0-based) ...\n"
+    "  --reject-count N          ... N times (default 1) ...\n"
+    "  --reject-code HEX         ... with this code (default F5)\n"
+    "  --silent-from-block K     no reply to block frames from block K on\n"
+    "  --reply-length N          pad every reply to N bytes\n"
+    "  --noise N                 N noise bytes before every reply\n"
+    "  --hangup-after-block K    close the line after storing block K\n"
+    "  --babble                  write noise without pause\n"
+    "  --image-out FILE          write the received image there at its end\n"
+    "  --link PATH               make PATH a symbolic link to the device\n"
+    "  --once                    exit after the first end-of-image frame\n"
+    "  --help                    this text\n";
+
+enum class Parse { Run, Help, Bad };
+
+bool ToInt(std::string_view text, int& value, int base = 10)
+{
+    if (base == 16 && (text.starts_with("0x") || text.starts_with("0X")))
+        text.remove_prefix(2);
+    if (text.empty())
+        return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    return ec == std::errc() && end == text.data() + text.size() && value >= 0;
+}
+
+bool ToByte(std::string_view text, std::uint8_t& value, int base)
+{
+    int v = 0;
+    if (!ToInt(text, v, base) || v > 0xFF)
+        return false;
+    value = static_cast<std::uint8_t>(v);
+    return true;
+}
+
+bool ToDate(std::string_view text, std::uint8_t (&date)[3])
+{
+    for (int i = 0; i < 3; ++i) {
+        std::size_t dash = text.find('-');
+        if ((i < 2) != (dash != std::string_view::npos))
+            return false;
+        std::string_view field = text.substr(0, dash);
+        if (!ToByte(field, date[i], 10))
+            return false;
+        text.remove_prefix(i < 2 ? dash + 1 : text.size());
+    }
+    return true;
+}
+
+Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std::string& error)
+{
+    bool rejectCountGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (auto eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
+            value = option.substr(eq + 1);
+            option.resize(eq);
+            hasValue = true;
+        }
+        auto takeValue = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= argc) {
+                error = option + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        auto flag = [&](bool& target) -> bool {
+            if (hasValue) {
+                error = option + " takes no value";
+                return false;
+            }
+            target = true;
+            return true;
+        };
+        auto number = [&](int& target) -> bool {
+            if (!takeValue())
+                return false;
+            if (!ToInt(value, target)) {
+                error = "bad number for " + option + ": " + value;
+                return false;
+            }
+            return true;
+        };
+        auto hexByte = [&](std::uint8_t& target) -> bool {
+            if (!takeValue())
+                return false;
+            if (!ToByte(value, target, 16)) {
+                error = "bad hex byte for " + option + ": " + value;
+                return false;
+            }
+            return true;
+        };
+        auto text = [&](std::string& target) -> bool {
+            if (!takeValue())
+                return false;
+            target = value;
+            return true;
+        };
+
+        bool ok = true;
+        if (option == "--help" || option == "-h") {
+            return Parse::Help;
+        } else if (option == "--reply-code") {
+            ok = hexByte(config.probeReply);
+        } else if (option == "--date") {
+            ok = takeValue();
+            if (ok && !ToDate(value, config.date)) {
+                error = "bad date (A-B-C, each 0 to 255): " + value;
+                ok = false;
+            }
+        } else if (option == "--model") {
+            ok = text(config.model);
+        } else if (option == "--line-timing") {
+            ok = flag(config.lineTiming);
+        } else if (option == "--flash-delay-us") {
+            int us = 0;
+            ok = number(us);
+            config.flashWriteDelay = std::chrono::microseconds(us);
+        } else if (option == "--silent") {
+            ok = flag(config.silent);
+        } else if (option == "--answer-probe-from") {
+            ok = number(config.answerProbeFrom);
+        } else if (option == "--no-ready-reply") {
+            ok = flag(config.noReadyReply);
+        } else if (option == "--no-go-ahead") {
+            ok = flag(config.noGoAhead);
+        } else if (option == "--go-ahead-delay-ms") {
+            int ms = 0;
+            ok = number(ms);
+            config.goAheadDelay = std::chrono::milliseconds(ms);
+        } else if (option == "--reject-block") {
+            ok = number(config.rejectBlock);
+        } else if (option == "--reject-count") {
+            ok = number(config.rejectCount);
+            rejectCountGiven = true;
+        } else if (option == "--reject-code") {
+            ok = hexByte(config.rejectCode);
+        } else if (option == "--silent-from-block") {
+            ok = number(config.silentFromBlock);
+        } else if (option == "--reply-length") {
+            ok = number(config.replyLength);
+        } else if (option == "--noise") {
+            ok = number(config.noiseBytes);
+        } else if (option == "--hangup-after-block") {
+            ok = number(config.hangupAfterBlock);
+        } else if (option == "--babble") {
+            ok = flag(config.babble);
+        } else if (option == "--image-out") {
+            ok = text(config.imageOut);
+        } else if (option == "--link") {
+            ok = text(config.linkPath);
+        } else if (option == "--once") {
+            ok = flag(once);
+        } else {
+            error = "unknown option: " + option;
+            ok = false;
+        }
+        if (!ok)
+            return Parse::Bad;
+    }
+    if (config.rejectBlock >= 0 && !rejectCountGiven)
+        config.rejectCount = 1;
+    return Parse::Run;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    SwitchSimConfig config;
+    bool once = false;
+    std::string error;
+    switch (ParseArgs(argc, argv, config, once, error)) {
+    case Parse::Help:
+        std::fputs(kUsage, stdout);
+        return 0;
+    case Parse::Bad:
+        std::fprintf(stderr, "kvm-switch-sim: %s (see --help)\n", error.c_str());
+        return 2;
+    case Parse::Run:
+        break;
+    }
+
+    // Blocked before the switch's thread starts, so that only sigtimedwait
+    // below sees them and the stop is always a clean one.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    SwitchSim sim(config);
+    if (!sim.Start(&error)) {
+        std::fprintf(stderr, "kvm-switch-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("device: %s\n", sim.DevicePath().c_str());
+    if (!config.linkPath.empty())
+        std::printf("link: %s\n", config.linkPath.c_str());
+    std::fflush(stdout);
+
+    int imagesShown = 0;
+    bool hangUpShown = false;
+    for (;;) {
+        if (sim.WaitForReport(
+                [&](const SwitchSimReport& r) {
+                    return r.endOfImageCount > imagesShown || r.hungUp != hangUpShown;
+                },
+                50ms)) {
+            SwitchSimReport report = sim.Report();
+            if (report.hungUp && !hangUpShown) {
+                std::printf("line closed after block %d\n", report.blocksStored - 1);
+                hangUpShown = true;
+            }
+            if (report.endOfImageCount > imagesShown) {
+                imagesShown = report.endOfImageCount;
+                std::printf("end of image: frames %zu blocks %d bytes %zu crc16 0x%04X "
+                            "resends %d bad frames %d\n",
+                            report.frames.size(), report.blocksStored, report.image.size(),
+                            static_cast<unsigned>(report.imageCrc),
+                            report.transferBlockFrames - report.blocksStored, report.badFrames);
+            }
+            std::fflush(stdout);
+            if (once && imagesShown > 0)
+                break;
+        }
+        timespec now{0, 0};
+        if (sigtimedwait(&stopSignals, nullptr, &now) > 0)
+            break;
+    }
+    sim.Stop();
+    return 0;
+}
