@@ -3,11 +3,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
 #include "kvm/DialogServices.h"
 #include "kvm/SharedState.h"
+#include "kvm/UpgradeOutcome.h"
+
+class CSerialPort;
 
 // Probe result codes.
 inline constexpr int kProbeFoundByScan = 3;
@@ -15,6 +19,11 @@ inline constexpr int kProbeFoundOnNamedPort = 4;
 inline constexpr int kProbeScanFoundNothing = 10;
 inline constexpr int kProbeNamedPortSilent = 0;
 inline constexpr int kProbeNamedPortFailed = 20;
+
+// A switch that stops answering data blocks altogether would otherwise keep
+// the transfer resending for ever with the controls disabled: after this long
+// without a single reply byte the run fails like a block rejected too often.
+inline constexpr std::chrono::milliseconds kBlockSilenceLimit{3000};
 
 // The log trim rule: once logLineCount reaches 7, pause 800 ms, empty the log,
 // show it and reset the count. The front ends' TrimLog() calls this.
@@ -47,6 +56,11 @@ public:
     // Blocks until the worker (if any) has ended; returns its exit code.
     int WaitForWorker();
 
+    // How the last Upgrade() ended; None while its worker still runs.
+    UpgradeOutcome LastUpgradeOutcome() const { return m_lastOutcome.load(); }
+    // True when the last CheckVersion() read the switch's version.
+    bool LastCheckSucceeded() const { return m_lastCheckSucceeded.load(); }
+
 protected:
     // The worker's body; runs on its own thread. Returns the exit code.
     int UpgradeThreadProc();
@@ -55,7 +69,28 @@ protected:
     DialogServices& m_services;
 
 private:
+    CSerialPort* Port() const { return m_state.port; }
+    void AppendLog(const char* text);
+    bool RunProbeAttempts(int& attempts, bool named);
+
+    void QueryVersion();
+    void ReportNoSwitch();
+    void ReportNoResponse();
+
+    void JoinWorker();
+    void WorkerMain();
+    const char* LoadImage();
+    bool Research();
+    void Handshake(std::uint8_t (&modelHeader)[3]);
+    bool WaitForGoAhead();
+    bool TransferBlocks();
+    int FailRun(const char* status, int exitCode);
+    int EndRun(int exitCode, UpgradeOutcome outcome);
+
     std::thread m_worker;
+    std::mutex m_joinMutex; // WaitForWorker, Upgrade and the destructor may race to join
     std::atomic<bool> m_workerRunning{false};
     int m_workerExitCode = 0;
+    std::atomic<UpgradeOutcome> m_lastOutcome{UpgradeOutcome::None};
+    std::atomic<bool> m_lastCheckSucceeded{false};
 };

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "RecordingServices.h"
+#include "kvm/KvmOperations.h"
+#include "kvm/SharedState.h"
+#include "serial/CSerialPort.h"
+#include "serial/PortTable.h"
+#include "tools/SwitchSim.h"
+
+// The operations wired to a recording front end and a port whose COM names
+// lead to simulated switches. Members are torn down in reverse: the
+// operations (joining a worker) first, the shared state last.
+class KvmRig {
+public:
+    KvmRig()
+    {
+        state.port = &port;
+        services.Watch(&ops);
+    }
+
+    void Map(const std::string& portName, const SwitchSim& sim) { table.Map(portName, sim.DevicePath()); }
+
+    // A named-port upgrade of a valid file, as the Upgrade button would start it.
+    void SelectFirmware(const std::string& path, std::uint8_t modelIndex = 0, std::uint8_t family = 1)
+    {
+        state.firmwarePath = path;
+        state.firmwareValid = 1;
+        state.infoBlock[0] = modelIndex;
+        state.familyHeader[1] = family;
+    }
+
+    // The record holds 192 KiB of buffers: on the heap, not the test's stack.
+    std::unique_ptr<SharedState> ownedState = std::make_unique<SharedState>();
+    SharedState& state = *ownedState;
+    PortTable table;
+    CSerialPort port{&table};
+    RecordingServices services{state};
+    KvmOperations ops{state, services};
+};

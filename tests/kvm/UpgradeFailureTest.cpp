@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "FirmwareDir.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+const char kTimeout[] = "transmition timeout, upgrade fail.";
+
+TEST(UpgradeButton, RefusesWithoutValidFile)
+{
+    KvmRig rig;
+    rig.state.firmwareValid = 0;
+    rig.state.blockSequence = 9;
+    rig.state.retryCount = 3;
+    rig.state.silentPortCount = 2;
+    std::snprintf(rig.state.scanPortName, sizeof rig.state.scanPortName, "COM11");
+
+    rig.ops.Upgrade();
+
+    EXPECT_EQ(rig.ops.LastUpgradeOutcome(), UpgradeOutcome::Refused);
+    EXPECT_EQ(rig.state.logText,
+              "Usage:\n\t1.Connect upgrade cable to COM.\n\n\t2. Select firmware file.\n\n\t3.Click Upgrade button.");
+    EXPECT_EQ(rig.services.Status(), "Please select firmware file.");
+    EXPECT_EQ(rig.services.Calls(), (std::vector<std::string>{"status", "update"}));
+    EXPECT_FALSE(rig.ops.WorkerRunning());
+    // The counters are reset before the test of the file.
+    EXPECT_EQ(rig.state.blockSequence, 0);
+    EXPECT_EQ(rig.state.retryCount, 0);
+    EXPECT_EQ(rig.state.silentPortCount, 0);
+    EXPECT_STREQ(rig.state.scanPortName, "COM1");
+}
+
+TEST(UpgradeButton, CancelledConfirmationChangesNothingElse)
+{
+    KvmRig rig;
+    rig.state.firmwareValid = 1;
+    rig.state.logText = "before";
+    rig.services.SetConfirmAnswer(false);
+
+    rig.ops.Upgrade();
+
+    EXPECT_EQ(rig.ops.LastUpgradeOutcome(), UpgradeOutcome::Cancelled);
+    EXPECT_EQ(rig.services.Calls(), (std::vector<std::string>{"confirm"}));
+    EXPECT_EQ(rig.services.Confirmations(),
+              (std::vector<std::string>{"Confirm|During firmware upgrade, video, keyboard and mouse\n"
+                                        "will be locked up before KVM reset."}));
+    EXPECT_EQ(rig.state.logText, "before");
+    EXPECT_FALSE(rig.ops.WorkerRunning());
+}
+
+struct BudgetCase {
+    const char* name;
+    std::chrono::milliseconds goAheadDelay; // picks the wait that receives the go-ahead
+    int rejectBlock;
+    int rejections;
+    bool completes;
+};
+
+void PrintTo(const BudgetCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UpgradeRejectionBudget : public ::testing::TestWithParam<BudgetCase> {};
+
+// A rejected block is sent again until retryCount passes 4. The first block
+// starts from the number of the go-ahead wait that succeeded, every later
+// block from 0.
+TEST_P(UpgradeRejectionBudget, FailsOnTheRejectionPastTheBudget)
+{
+    const BudgetCase& c = GetParam();
+    FirmwareDir dir;
+    SwitchSimConfig config;
+    config.goAheadDelay = c.goAheadDelay;
+    config.rejectBlock = c.rejectBlock;
+    config.rejectCount = c.rejections;
+    auto sim = StartSim(config);
+    KvmRig rig;
+    rig.Map("COM1", *sim);
+    const std::string path = dir.WriteImage("fw.bin", 768);
+    rig.SelectFirmware(path);
+    rig.services.SetPortSelection("COM1");
+
+    rig.ops.Upgrade();
+    EXPECT_EQ(rig.ops.WaitForWorker(), 1);
+
+    const SwitchSimReport report = sim->Report();
+    if (c.completes) {
+        ExpectCompleteRun(rig, *sim, FirmwareDir::ReadBytes(path));
+        EXPECT_EQ(report.blockFrames, 3 + c.rejections);
+    } else {
+        ExpectFailedRun(rig, sim.get(), kTimeout, "[ Failed ]");
+        EXPECT_EQ(report.blockFrames, c.rejectBlock + c.rejections);
+        EXPECT_EQ(report.blocksStored, c.rejectBlock);
+        // Every attempt at 0 % writes a dot, the rejected ones too.
+        const std::string dots(c.rejectBlock == 0 ? c.rejections : 1, '.');
+        EXPECT_TRUE(EndsWith(rig.state.logText, "Upgrading in progress" + dots + "[ Failed ]")) << rig.state.logText;
+    }
+}
+
+// The go-ahead wait lasts about 2.4 s and is followed by a 500 ms pause: a
+// go-ahead 3.85 s after the model header arrives in the second wait, one
+// 6.75 s after it in the third, each well inside its window.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpgradeRejectionBudget,
+    ::testing::Values(BudgetCase{"FirstWaitThreeRejections", 0ms, 0, 3, true},
+                      BudgetCase{"FirstWaitFourRejections", 0ms, 0, 4, false},
+                      BudgetCase{"SecondWaitTwoRejections", 3850ms, 0, 2, true},
+                      BudgetCase{"SecondWaitThreeRejections", 3850ms, 0, 3, false},
+                      BudgetCase{"ThirdWaitOneRejection", 6750ms, 0, 1, true},
+                      BudgetCase{"ThirdWaitTwoRejections", 6750ms, 0, 2, false},
+                      BudgetCase{"LaterBlockFourRejections", 0ms, 1, 4, true},
+                      BudgetCase{"LaterBlockFiveRejections", 0ms, 1, 5, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct SilenceCase {
+    const char* name;
+    int silentFromBlock;
+    int hangupAfterBlock;
+};
+
+void PrintTo(const SilenceCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UpgradeSilence : public ::testing::TestWithParam<SilenceCase> {};
+
+// A switch that stops answering blocks, or whose line goes away, must not
+// keep the run resending for ever with the controls disabled.
+TEST_P(UpgradeSilence, EndsAfterTheSilenceLimit)
+{
+    const SilenceCase& c = GetParam();
+    FirmwareDir dir;
+    SwitchSimConfig config;
+    config.silentFromBlock = c.silentFromBlock;
+    config.hangupAfterBlock = c.hangupAfterBlock;
+    auto sim = StartSim(config);
+    KvmRig rig;
+    rig.Map("COM1", *sim);
+    rig.SelectFirmware(dir.WriteImage("fw.bin", 768));
+    rig.services.SetPortSelection("COM1");
+
+    const auto start = Clock::now();
+    rig.ops.Upgrade();
+    EXPECT_EQ(rig.ops.WaitForWorker(), 1);
+    const auto elapsed = Clock::now() - start;
+
+    ExpectFailedRun(rig, sim.get(), kTimeout, "[ Failed ]");
+    EXPECT_GE(elapsed, kBlockSilenceLimit);
+    EXPECT_LT(elapsed, kBlockSilenceLimit + 30s);
+    const SwitchSimReport report = sim->Report();
+    EXPECT_EQ(report.blocksStored, 1);
+    // A silent attempt takes its full reply wait even where the line answers
+    // every read at once: about 75 attempts in 3 s, not a spin of thousands.
+    EXPECT_LT(rig.services.Snapshots().size(), 500u);
+    if (c.hangupAfterBlock >= 0)
+        return; // nothing reaches a line that has gone
+    // The unanswered block went out again, the same each time.
+    const auto blocks = BlockFrames(report);
+    ASSERT_GE(blocks.size(), 2u);
+    for (std::size_t i = 1; i < blocks.size(); ++i)
+        EXPECT_EQ(blocks[i], blocks[1]);
+    EXPECT_EQ(blocks[1][1], 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UpgradeSilence,
+                         ::testing::Values(SilenceCase{"SwitchFallsSilent", 1, -1},
+                                           SilenceCase{"LineHangsUp", -1, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// No go-ahead after the second model header: three waits, then the run
+// fails without a single block. A second press of Upgrade or Check Version
+// meanwhile must not touch the run.
+TEST(UpgradeHandshake, MissingGoAheadAndNoSecondRunMeanwhile)
+{
+    FirmwareDir dir;
+    SwitchSimConfig config;
+    config.noGoAhead = true;
+    auto sim = StartSim(config);
+    KvmRig rig;
+    rig.Map("COM1", *sim);
+    rig.SelectFirmware(dir.WriteImage("fw.bin", 768), 4, 2);
+    rig.services.SetPortSelection("COM1");
+
+    rig.ops.Upgrade();
+    // The worker waits for seconds on the go-ahead; it is still running here.
+    EXPECT_TRUE(rig.ops.WorkerRunning());
+    rig.ops.Upgrade();
+    rig.ops.CheckVersion();
+    EXPECT_FALSE(rig.ops.LastCheckSucceeded());
+    EXPECT_EQ(rig.services.CallCount("confirm"), 1);
+    EXPECT_EQ(rig.ops.WaitForWorker(), 1);
+
+    ExpectFailedRun(rig, sim.get(), kTimeout, "Connecting to KVM................[ Failed ]");
+    const SwitchSimReport report = sim->Report();
+    EXPECT_EQ(report.blockFrames, 0);
+    EXPECT_EQ(report.frames, (std::vector<Bytes>{{0x01}, {0x01}, {0x02, 4, 0}, {0x02, 2, 0}, {0x01}, {0x02, 4, 0}}));
+}
+
+// The worker starts whatever the probe found; on the closed port it ends in
+// the go-ahead time-out after the three pauses.
+TEST(UpgradeHandshake, ProbeThatFoundNothing)
+{
+    FirmwareDir dir;
+    KvmRig rig;
+    rig.SelectFirmware(dir.WriteImage("fw.bin", 768));
+    rig.services.SetPortSelection("COM7");
+
+    const auto start = Clock::now();
+    rig.ops.Upgrade();
+    EXPECT_EQ(rig.state.probeResult, kProbeNamedPortFailed);
+    EXPECT_EQ(rig.ops.WaitForWorker(), 1);
+    const auto elapsed = Clock::now() - start;
+
+    ExpectFailedRun(rig, nullptr, kTimeout,
+                    "Checking COM7 ...................[ Failed ]\nConnecting to KVM................[ Failed ]");
+    EXPECT_GE(elapsed, 1500ms);
+    EXPECT_LT(elapsed, 30s);
+}
+
+struct FileCase {
+    const char* name;
+    std::function<std::string(FirmwareDir&)> makeFile; // the path the worker will read
+    const char* status;
+};
+
+void PrintTo(const FileCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UpgradeFileProblem : public ::testing::TestWithParam<FileCase> {};
+
+// The file is read again when the run starts. Whatever is wrong with it by
+// then, nothing is sent to the switch.
+TEST_P(UpgradeFileProblem, SendsNothing)
+{
+    const FileCase& c = GetParam();
+    FirmwareDir dir;
+    auto sim = StartSim();
+    KvmRig rig;
+    rig.Map("COM1", *sim);
+    rig.SelectFirmware(c.makeFile(dir));
+    rig.services.SetPortSelection("COM1");
+
+    rig.ops.Upgrade();
+    EXPECT_EQ(rig.ops.WaitForWorker(), 0);
+
+    ExpectFailedRun(rig, sim.get(), c.status, "Checking COM1 ...................[   OK   ]\nConnecting to KVM................");
+    EXPECT_LE(rig.state.imageLength, kImageCapacity);
+    // Only the probe reached the switch.
+    EXPECT_FALSE(sim->WaitForFrames(2, 300ms));
+    EXPECT_EQ(sim->Report().frames, (std::vector<Bytes>{{0x01}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UpgradeFileProblem,
+    ::testing::Values(
+        FileCase{"Missing", [](FirmwareDir& d) { return d.Path() + "/gone.bin"; }, "Error: File can't be opened."},
+        // Opens, but every read fails: no empty image may pass for the file.
+        FileCase{"ReadFails",
+                 [](FirmwareDir& d) {
+                     std::filesystem::create_directory(d.Path() + "/folder.bin");
+                     return d.Path() + "/folder.bin";
+                 },
+                 "Error: File can't be opened."},
+        FileCase{"GrownPastTheBuffer",
+                 [](FirmwareDir& d) {
+                     // A good CRC over all 131073 bytes: only the size is wrong.
+                     return d.WriteImage("big.bin", kImageCapacity + 1);
+                 },
+                 "Error: File is larger than 131072 bytes."},
+        FileCase{"ChangedAfterSelection",
+                 [](FirmwareDir& d) {
+                     const std::string path = d.WriteImage("fw.bin", 768);
+                     Bytes bytes = FirmwareDir::ReadBytes(path);
+                     bytes[100] ^= 0x01;
+                     return d.WriteBytes("fw.bin", bytes);
+                 },
+                 "Error: File has changed, CRC error."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UpgradeFileProblem, GrownFileNeverWritesPastTheBuffer)
+{
+    FirmwareDir dir;
+    KvmRig rig;
+    rig.SelectFirmware(dir.WriteImage("big.bin", kImageCapacity + 3000));
+    rig.services.SetPortSelection("COM1");
+
+    rig.ops.Upgrade();
+    EXPECT_EQ(rig.ops.WaitForWorker(), 0);
+
+    EXPECT_EQ(rig.services.Status(), "Error: File is larger than 131072 bytes.");
+    // The fields after the buffer are intact.
+    EXPECT_EQ(rig.state.imageLength, kImageCapacity);
+    EXPECT_EQ(rig.state.bytesRemaining, kImageCapacity);
+}
+
+} // namespace
