@@ -1,0 +1,29 @@
+#include "ui/CUpgradeApp.h"
+
+#include <QPixmap>
+
+#include "ui/CUpgradeDlg.h"
+
+CUpgradeApp::CUpgradeApp(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("kvm-upgrade"));
+    setApplicationVersion(QStringLiteral(KVM_VERSION));
+}
+
+bool CUpgradeApp::InitInstance(SharedState& state)
+{
+    {
+        CUpgradeDlg dialog(state);
+        dialog.exec();
+    }
+    return false;
+}
+
+bool CUpgradeApp::SaveScreenshot(SharedState& state, const QString& path)
+{
+    CUpgradeDlg dialog(state);
+    dialog.show();
+    const QPixmap picture = dialog.grab();
+    dialog.hide();
+    return !picture.isNull() && picture.save(path, "PNG");
+}

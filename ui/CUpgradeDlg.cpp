@@ -1,0 +1,494 @@
+#include "ui/CUpgradeDlg.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <chrono>
+#include <future>
+
+#include "firmware/FirmwareInfoText.h"
+#include "firmware/FirmwareLoader.h"
+#include "kvm/KvmOperations.h"
+#include "kvm/SharedState.h"
+#include "ui/DialogUnits.h"
+#include "ui/LogPane.h"
+#include "ui/kvm-upgrade.xpm"
+
+namespace {
+
+constexpr const char* kPortList[] = {"AUTO", "COM1", "COM2",  "COM3",  "COM4",  "COM5", "COM6",
+                                     "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"};
+
+// The controls that start operations; disabled together while one runs.
+constexpr int kOperationControls[] = {CUpgradeDlg::IDOK, CUpgradeDlg::IDC_UPGRADE,
+                                      CUpgradeDlg::IDC_CHECK_VERSION, CUpgradeDlg::IDC_PORT};
+
+// Title bar with system menu, close box and minimise box; no maximise box,
+// and the frame cannot be resized.
+constexpr Qt::WindowFlags kWindowFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                         Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                         Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+
+// "Courier New" 9 pt, or where it is not installed the font made to its
+// metrics, so the template's proportions still hold.
+QFont DialogFont()
+{
+    QFont font(QStringLiteral("Courier New"));
+    font.setPointSize(9);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setStyleHint(QFont::TypeWriter);
+    // Whole-pixel advances, as dialog units assume them, so a tab stop falls
+    // exactly on a character cell.
+    font.setHintingPreference(QFont::PreferFullHinting);
+    if (QFontInfo(font).family() != QLatin1String("Courier New"))
+        font.setFamily(QStringLiteral("Liberation Mono"));
+    return font;
+}
+
+void TagControl(QWidget* control, int id, const QString& name)
+{
+    control->setObjectName(name);
+    control->setProperty("controlId", id);
+}
+
+void TagControl(QWidget* control, int id)
+{
+    TagControl(control, id, QStringLiteral("control%1").arg(id));
+}
+
+} // namespace
+
+CUpgradeDlg::CUpgradeDlg(SharedState& state, QWidget* parent)
+    : QDialog(parent, kWindowFlags), m_state(state)
+{
+    m_status = kSelectFileText;
+    m_state.logText = kUsageText;
+    m_icon = QIcon(QPixmap(kvm_upgrade_xpm));
+
+    m_chooseFile = [this] { return DefaultChooseFile(); };
+    m_confirmBox = [this](const QString& text, const QString& caption) {
+        return DefaultConfirmBox(text, caption);
+    };
+    m_warningBox = [this](const QString& text, const QString& caption) {
+        DefaultWarningBox(text, caption);
+    };
+
+    BuildControls();
+    m_ops = std::make_unique<KvmOperations>(m_state, *this);
+
+    UpdateData();
+    setWindowIcon(m_icon);
+    for (const char* port : kPortList)
+        m_portCombo->addItem(QString::fromLatin1(port));
+    m_portCombo->setCurrentIndex(0);
+    m_selectButton->setFocus();
+}
+
+CUpgradeDlg::~CUpgradeDlg()
+{
+    // A worker still running keeps calling the services until it ends: let
+    // any question it is waiting on give up, and wait for it while every
+    // member it may touch still exists.
+    m_closing = true;
+    m_ops.reset();
+}
+
+void CUpgradeDlg::BuildControls()
+{
+    setWindowTitle(QString::fromLatin1(kCaption));
+    const QFont font = DialogFont();
+    setFont(font);
+    const DialogUnits units(font);
+    m_baseX = units.BaseX();
+    m_baseY = units.BaseY();
+    setFixedSize(units.X(kTemplateWidth), units.Y(kTemplateHeight));
+
+    // Created in template order, which is also the tab order.
+    m_selectButton = new QPushButton(QStringLiteral("Select File"), this);
+    TagControl(m_selectButton, IDOK);
+    m_selectButton->setGeometry(units.Rect(194, 4, 81, 22));
+    m_selectButton->setAutoDefault(true);
+    m_selectButton->setDefault(true);
+
+    m_statusLabel = new QLabel(this);
+    TagControl(m_statusLabel, IDC_STATUS);
+    m_statusLabel->setGeometry(units.Rect(5, 81, 158, 10));
+    m_statusLabel->setTextFormat(Qt::PlainText);
+    m_statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_statusLabel->setWordWrap(false);
+
+    m_upgradeButton = new QPushButton(QStringLiteral("Upgrade"), this);
+    TagControl(m_upgradeButton, IDC_UPGRADE);
+    m_upgradeButton->setGeometry(units.Rect(194, 34, 81, 22));
+    m_upgradeButton->setAutoDefault(true);
+
+    m_progress = new QProgressBar(this);
+    TagControl(m_progress, IDC_PROGRESS);
+    m_progress->setGeometry(units.Rect(2, 93, 186, 16));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+
+    m_checkButton = new QPushButton(QStringLiteral("Check Version"), this);
+    TagControl(m_checkButton, IDC_CHECK_VERSION);
+    m_checkButton->setGeometry(units.Rect(194, 64, 81, 22));
+    m_checkButton->setAutoDefault(true);
+
+    // The template's 73 units are the height with the list open; closed,
+    // the box is as high as its label.
+    m_portCombo = new QComboBox(this);
+    TagControl(m_portCombo, IDC_PORT);
+    m_portCombo->setGeometry(units.Rect(235, 97, 40, 12));
+    m_portCombo->setEditable(false);
+    m_portCombo->setMaxVisibleItems(qMax(1, units.Y(73 - 12) / qMax(1, m_portCombo->fontMetrics().height())));
+    connect(m_portCombo, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        const std::lock_guard<std::mutex> lock(m_textMutex);
+        m_portSelection = text.toStdString();
+    });
+
+    m_portLabel = new QLabel(QStringLiteral("COM Port:"), this);
+    TagControl(m_portLabel, IDC_STATIC, QStringLiteral("comPortLabel"));
+    m_portLabel->setGeometry(units.Rect(195, 97, 37, 12));
+    m_portLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    m_logPane = new LogPane(this);
+    TagControl(m_logPane, IDC_LOG);
+    m_logPane->setGeometry(units.Rect(1, 4, 188, 73));
+
+    connect(m_selectButton, &QPushButton::clicked, this, [this] { OnOK(); });
+    connect(m_upgradeButton, &QPushButton::clicked, this, [this] { OnUpgrade(); });
+    connect(m_checkButton, &QPushButton::clicked, this, [this] { OnCheckVersion(); });
+}
+
+QWidget* CUpgradeDlg::Control(int id) const
+{
+    switch (id) {
+    case IDOK:
+        return m_selectButton;
+    case IDC_STATUS:
+        return m_statusLabel;
+    case IDC_UPGRADE:
+        return m_upgradeButton;
+    case IDC_PROGRESS:
+        return m_progress;
+    case IDC_CHECK_VERSION:
+        return m_checkButton;
+    case IDC_PORT:
+        return m_portCombo;
+    case IDC_STATIC:
+        return m_portLabel;
+    case IDC_LOG:
+        return m_logPane;
+    default:
+        return nullptr;
+    }
+}
+
+QString CUpgradeDlg::StatusLineText() const
+{
+    return m_statusLabel->text();
+}
+
+QString CUpgradeDlg::LogPaneText() const
+{
+    return m_logPane->text();
+}
+
+std::string CUpgradeDlg::Status() const
+{
+    const std::lock_guard<std::mutex> lock(m_textMutex);
+    return m_status;
+}
+
+// ---- Work handed between threads ------------------------------------------
+
+bool CUpgradeDlg::OnDialogThread() const
+{
+    return QThread::currentThread() == thread();
+}
+
+void CUpgradeDlg::RunOnDialogThread(std::function<void()> work)
+{
+    if (OnDialogThread()) {
+        // Whatever the worker queued before comes first.
+        DrainPending();
+        work();
+        return;
+    }
+    bool post = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_pending.push_back(std::move(work));
+        post = !m_drainPosted;
+        m_drainPosted = true;
+    }
+    // Posted with the dialog as receiver: a dialog that is gone drops it.
+    if (post)
+        QMetaObject::invokeMethod(this, "DrainPending", Qt::QueuedConnection);
+}
+
+void CUpgradeDlg::DrainPending()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_drainPosted = false;
+    }
+    // One at a time: a message box shown by one item runs a nested event
+    // loop, which must carry on with the next item, not skip ahead.
+    for (;;) {
+        std::function<void()> work;
+        {
+            const std::lock_guard<std::mutex> lock(m_pendingMutex);
+            if (m_pending.empty())
+                return;
+            work = std::move(m_pending.front());
+            m_pending.pop_front();
+        }
+        work();
+    }
+}
+
+template <typename T>
+T CUpgradeDlg::AskOnDialogThread(std::function<T()> ask, T fallback)
+{
+    auto answer = std::make_shared<std::promise<T>>();
+    std::future<T> future = answer->get_future();
+    RunOnDialogThread([answer, ask = std::move(ask)] { answer->set_value(ask()); });
+    // The dialog's thread may be waiting for this thread to end (the dialog
+    // is being destroyed): never wait for an answer that cannot come.
+    while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        if (m_closing.load())
+            return fallback;
+    }
+    try {
+        return future.get();
+    } catch (const std::future_error&) {
+        return fallback; // the question was dropped with the dialog
+    }
+}
+
+// ---- DialogServices -------------------------------------------------------
+
+void CUpgradeDlg::SetStatus(const std::string& text)
+{
+    const std::lock_guard<std::mutex> lock(m_textMutex);
+    m_status = text;
+}
+
+void CUpgradeDlg::UpdateData()
+{
+    // Copies taken here, on the caller's thread, which is the only one
+    // writing these texts at this moment; the dialog's thread only ever sees
+    // the copies.
+    std::string status = Status();
+    std::string log = m_state.logText;
+    const bool here = OnDialogThread();
+    RunOnDialogThread([this, status = std::move(status), log = std::move(log), here] {
+        ApplyTexts(QString::fromStdString(status), QString::fromStdString(log), here);
+    });
+}
+
+void CUpgradeDlg::ApplyTexts(const QString& status, const QString& log, bool paintNow)
+{
+    m_statusLabel->setText(status);
+    m_logPane->setText(log);
+    if (paintNow) {
+        // The probe and the version check block the dialog's thread; paint
+        // now so their texts show while they wait for the switch.
+        m_statusLabel->repaint();
+        m_logPane->repaint();
+    }
+    emit textsApplied(status, log);
+}
+
+void CUpgradeDlg::TrimLog()
+{
+    ApplyTrimLog(m_state, *this);
+}
+
+void CUpgradeDlg::DisableButtons()
+{
+    RunOnDialogThread([this] { ApplyButtons(false); });
+}
+
+void CUpgradeDlg::EnableButtons()
+{
+    RunOnDialogThread([this] { ApplyButtons(true); });
+}
+
+void CUpgradeDlg::ApplyButtons(bool enabled)
+{
+    for (int id : kOperationControls)
+        Control(id)->setEnabled(enabled);
+    emit buttonsEnabled(enabled);
+}
+
+void CUpgradeDlg::SetProgress(int percent)
+{
+    RunOnDialogThread([this, percent] {
+        m_progress->setValue(percent);
+        emit progressApplied(percent);
+    });
+}
+
+std::string CUpgradeDlg::PortSelection()
+{
+    if (OnDialogThread())
+        return m_portCombo->currentText().toStdString();
+    const std::lock_guard<std::mutex> lock(m_textMutex);
+    return m_portSelection;
+}
+
+bool CUpgradeDlg::AskConfirm(const QString& text, const QString& caption)
+{
+    return m_confirmBox ? m_confirmBox(text, caption) : false;
+}
+
+void CUpgradeDlg::Warn(const QString& text, const QString& caption)
+{
+    if (m_warningBox)
+        m_warningBox(text, caption);
+}
+
+bool CUpgradeDlg::Confirm(const std::string& text, const std::string& caption)
+{
+    if (OnDialogThread())
+        return AskConfirm(QString::fromStdString(text), QString::fromStdString(caption));
+    return AskOnDialogThread<bool>(
+        [this, text, caption] { return AskConfirm(QString::fromStdString(text), QString::fromStdString(caption)); },
+        false);
+}
+
+void CUpgradeDlg::ShowWarning(const std::string& text, const std::string& caption)
+{
+    if (OnDialogThread()) {
+        Warn(QString::fromStdString(text), QString::fromStdString(caption));
+        return;
+    }
+    AskOnDialogThread<bool>(
+        [this, text, caption] {
+            Warn(QString::fromStdString(text), QString::fromStdString(caption));
+            return true;
+        },
+        false);
+}
+
+int CUpgradeDlg::ProbeKvm(int mode)
+{
+    return m_ops->ProbeKvm(mode);
+}
+
+// ---- Commands ---------------------------------------------------------------
+
+void CUpgradeDlg::OnOK()
+{
+    m_state.versionText.clear();
+    m_state.modelText = m_state.versionText;
+
+    const bool upgradeWasDisabled = !m_upgradeButton->isEnabled();
+    m_upgradeButton->setEnabled(true);
+    if (upgradeWasDisabled)
+        EnableButtons();
+
+    const std::optional<QString> chosen = m_chooseFile ? m_chooseFile() : std::nullopt;
+    if (!chosen || chosen->isEmpty())
+        return;
+
+    m_state.firmwarePath = chosen->toStdString();
+    m_fileName = QFileInfo(*chosen).fileName().toStdString();
+    LoadFirmwareInfo(m_state, *this, std::string(m_fileName));
+
+    m_state.logText = FirmwareInfoText(m_state);
+    UpdateData();
+    UpdateData();
+    SetStatus(m_fileName);
+    if (FirmwareCountsAsValid(m_state))
+        m_state.firmwareValid = 1;
+    UpdateData();
+    m_progress->setRange(0, 100);
+}
+
+void CUpgradeDlg::OnUpgrade()
+{
+    m_ops->Upgrade();
+}
+
+void CUpgradeDlg::OnCheckVersion()
+{
+    m_ops->CheckVersion();
+}
+
+void CUpgradeDlg::accept()
+{
+    // The OK command is Select File; it only acts while Select File can be
+    // pressed, so no file is loaded under a running operation.
+    if (m_selectButton->isEnabled())
+        OnOK();
+}
+
+bool CUpgradeDlg::RefuseCloseWhileRunning()
+{
+    if (!m_ops || !m_ops->WorkerRunning())
+        return false;
+    // Only the label: m_status belongs to the worker while it runs.
+    m_statusLabel->setText(QString::fromLatin1(kCloseRefusedText));
+    return true;
+}
+
+void CUpgradeDlg::reject()
+{
+    if (RefuseCloseWhileRunning())
+        return;
+    QDialog::reject();
+}
+
+void CUpgradeDlg::closeEvent(QCloseEvent* event)
+{
+    if (RefuseCloseWhileRunning()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+// ---- Default boxes ------------------------------------------------------------
+
+std::optional<QString> CUpgradeDlg::DefaultChooseFile()
+{
+    QFileDialog dialog(this);
+    // Any name may be typed, existing or not: the loader reports a missing
+    // file itself. "*" lists every file, with or without an extension.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(QStringLiteral("*.* (*)"));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty())
+        return std::nullopt;
+    return files.first();
+}
+
+bool CUpgradeDlg::DefaultConfirmBox(const QString& text, const QString& caption)
+{
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void CUpgradeDlg::DefaultWarningBox(const QString& text, const QString& caption)
+{
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
+    box.exec();
+}
