@@ -206,6 +206,7 @@ bool SwitchSim::Start(std::string* error)
     m_lastWire = m_lastFrameTime = m_lastOutDue = Clock::time_point{};
     m_stage = Stage::Idle;
     m_rejectsDone = 0;
+    m_plainProbes = 0;
     m_hangUpNow = false;
     m_out.clear();
     m_outBlocked = false;
@@ -443,24 +444,32 @@ void SwitchSim::CompleteFrame(Clock::time_point now)
     m_changed.notify_all();
 }
 
+bool SwitchSim::AnswersProbe(int n) const
+{
+    if (n < m_config.answerProbeFrom)
+        return false;
+    if (m_config.answerProbeUntil <= 0 || n <= m_config.answerProbeUntil)
+        return true;
+    return m_config.answerProbeAgainFrom > 0 && n >= m_config.answerProbeAgainFrom;
+}
+
 void SwitchSim::OnProbe(Clock::time_point lastByte)
 {
-    int probes;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        probes = ++m_report.probes;
+        ++m_report.probes;
     }
     // The family header follows the model header at once; a probe in between
     // means a new run has begun.
     if (m_stage == Stage::ModelHeader)
         m_stage = Stage::Idle;
-    if (probes < m_config.answerProbeFrom)
-        return;
     if (m_stage == Stage::FamilyHeader) {
         if (!m_config.noReadyReply)
             Reply({kAck}, lastByte);
         return;
     }
+    if (!AnswersProbe(++m_plainProbes))
+        return;
     std::vector<std::uint8_t> version = {m_config.probeReply, 0x00, 0x00, m_config.date[0],
                                          m_config.date[1], m_config.date[2]};
     version.insert(version.end(), m_config.model.begin(), m_config.model.end());

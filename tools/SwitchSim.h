@@ -25,7 +25,14 @@ struct SwitchSimConfig {
 
     // Faults on demand.
     bool silent = false;            // never answers anything
-    int answerProbeFrom = 1;        // probes (and version requests) answered from the n-th on
+    // Probes and version requests are counted from 1 outside the handshake
+    // (the ready probe is noReadyReply's). The n-th is answered when
+    // n >= answerProbeFrom and, if answerProbeUntil > 0, n <= answerProbeUntil
+    // or (answerProbeAgainFrom > 0) n >= answerProbeAgainFrom: a switch that
+    // drops out after the probe, for good or for a while.
+    int answerProbeFrom = 1;        // answered from the n-th on...
+    int answerProbeUntil = 0;       // ...when > 0, only up to the n-th...
+    int answerProbeAgainFrom = 0;   // ...when > 0, and again from the n-th on
     bool noReadyReply = false;      // the ready probe of the handshake gets no 0xF0
     bool noGoAhead = false;         // no go-ahead after the second model header
     std::chrono::milliseconds goAheadDelay{0}; // extra wait before the go-ahead (a slow flash erase)
@@ -46,7 +53,7 @@ struct SwitchSimConfig {
 struct SwitchSimReport {
     std::vector<std::vector<std::uint8_t>> frames; // every well-formed frame, in order
     int badFrames = 0;                             // frames whose 8-bit sum was not 0
-    int probes = 0;                                // 0x01 frames
+    int probes = 0;                                // 0x01 frames, ready probes included
     int blockFrames = 0;                           // 0x03 frames, resends included
     int blocksStored = 0;
     std::vector<std::uint8_t> storedSequences;     // sequence number of each stored block
@@ -120,6 +127,7 @@ private:
     void ResetFrame();
     void CompleteFrame(Clock::time_point now);
     void OnProbe(Clock::time_point lastByte);
+    bool AnswersProbe(int n) const;
     void OnHeader(Clock::time_point lastByte);
     void OnBlock(const std::vector<std::uint8_t>& payload, Clock::time_point lastByte);
     void OnEndOfImage();
@@ -141,6 +149,7 @@ private:
     Clock::time_point m_lastFrameTime{};
     Stage m_stage = Stage::Idle;
     int m_rejectsDone = 0;
+    int m_plainProbes = 0;                 // probes outside the handshake, for answerProbe*
     bool m_hangUpNow = false;
     std::deque<OutByte> m_out;
     Clock::time_point m_lastOutDue{};

@@ -26,6 +26,8 @@ constexpr const char* kUsage =
     "  --flash-delay-us N        pause before each block's ack\n"
     "  --silent                  never answer\n"
     "  --answer-probe-from N     answer probes from the N-th on\n"
+    "  --answer-probe-until N    answer only probes up to the N-th ...\n"
+    "  --answer-probe-again-from N  ... and again from the N-th on\n"
     "  --no-ready-reply          no F0 to the ready probe of the handshake\n"
     "  --no-go-ahead             no go-ahead after the second model header\n"
     "  --go-ahead-delay-ms N     extra wait before the go-ahead (a slow flash erase)\n"
@@ -155,6 +157,10 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std:
             ok = flag(config.silent);
         } else if (option == "--answer-probe-from") {
             ok = number(config.answerProbeFrom);
+        } else if (option == "--answer-probe-until") {
+            ok = number(config.answerProbeUntil);
+        } else if (option == "--answer-probe-again-from") {
+            ok = number(config.answerProbeAgainFrom);
         } else if (option == "--no-ready-reply") {
             ok = flag(config.noReadyReply);
         } else if (option == "--no-go-ahead") {

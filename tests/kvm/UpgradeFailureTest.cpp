@@ -109,6 +109,9 @@ TEST_P(UpgradeRejectionBudget, FailsOnTheRejectionPastTheBudget)
         // Every attempt at 0 % writes a dot, the rejected ones too.
         const std::string dots(c.rejectBlock == 0 ? c.rejections : 1, '.');
         EXPECT_TRUE(EndsWith(rig.state.logText, "Upgrading in progress" + dots + "[ Failed ]")) << rig.state.logText;
+        // The bar stays where the failing block left it.
+        ASSERT_FALSE(rig.services.ProgressValues().empty());
+        EXPECT_EQ(rig.services.ProgressValues().back(), c.rejectBlock * 256 * 100 / 768);
     }
 }
 
@@ -212,8 +215,8 @@ TEST(UpgradeHandshake, MissingGoAheadAndNoSecondRunMeanwhile)
     EXPECT_EQ(report.frames, (std::vector<Bytes>{{0x01}, {0x01}, {0x02, 4, 0}, {0x02, 2, 0}, {0x01}, {0x02, 4, 0}}));
 }
 
-// The worker starts whatever the probe found; on the closed port it ends in
-// the go-ahead time-out after the three pauses.
+// The worker starts whatever the probe found; on the closed port it skips
+// the re-search and ends in the go-ahead time-out after the three pauses.
 TEST(UpgradeHandshake, ProbeThatFoundNothing)
 {
     FirmwareDir dir;
@@ -227,10 +230,106 @@ TEST(UpgradeHandshake, ProbeThatFoundNothing)
     EXPECT_EQ(rig.ops.WaitForWorker(), 1);
     const auto elapsed = Clock::now() - start;
 
-    ExpectFailedRun(rig, nullptr, kTimeout,
-                    "Checking COM7 ...................[ Failed ]\nConnecting to KVM................[ Failed ]");
+    const std::string probeLog = "Checking COM7 ...................[ Failed ]\n";
+    ExpectFailedRun(rig, nullptr, kTimeout, probeLog + "Connecting to KVM................[ Failed ]");
+    EXPECT_EQ(rig.services.Statuses(), (std::vector<std::string>{"Searching KVM..Plesase Wait", kTimeout}));
+    // The probe's verdict was shown before the worker wrote anything.
+    const auto snapshots = rig.services.Snapshots();
+    ASSERT_FALSE(snapshots.empty());
+    EXPECT_EQ(snapshots.front().log, probeLog);
     EXPECT_GE(elapsed, 1500ms);
     EXPECT_LT(elapsed, 30s);
+}
+
+struct ResearchCase {
+    const char* name;
+    int answeredAgainFrom; // the switch's probe count at which it answers again; 0: never
+    std::size_t researchProbes;
+    bool completes;
+};
+
+void PrintTo(const ResearchCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UpgradeResearch : public ::testing::TestWithParam<ResearchCase> {};
+
+// After a named port answered the button's probe, the worker probes it once
+// more, up to three times, before any header goes out. The switch answers
+// the button's probe at once, so the worker's own attempts are what counts.
+TEST_P(UpgradeResearch, GivesTheSwitchThreeProbes)
+{
+    const ResearchCase& c = GetParam();
+    FirmwareDir dir;
+    SwitchSimConfig config;
+    config.answerProbeUntil = 1;
+    config.answerProbeAgainFrom = c.answeredAgainFrom;
+    auto sim = StartSim(config);
+    KvmRig rig;
+    rig.Map("COM1", *sim);
+    const std::string path = dir.WriteImage("fw.bin", 300);
+    rig.SelectFirmware(path, 3, 2);
+    rig.services.SetPortSelection("COM1");
+
+    rig.ops.Upgrade();
+    EXPECT_EQ(rig.state.probeResult, kProbeFoundOnNamedPort);
+    const int exitCode = rig.ops.WaitForWorker();
+
+    const SwitchSimReport report = sim->Report();
+    const std::vector<Bytes> probes(1 + c.researchProbes, Bytes{0x01});
+    ASSERT_GE(report.frames.size(), probes.size());
+    EXPECT_EQ(std::vector<Bytes>(report.frames.begin(), report.frames.begin() + probes.size()), probes);
+    if (c.completes) {
+        EXPECT_EQ(exitCode, 1);
+        ExpectCompleteRun(rig, *sim, FirmwareDir::ReadBytes(path));
+        ASSERT_GT(report.frames.size(), probes.size());
+        EXPECT_EQ(report.frames[probes.size()], (Bytes{0x02, 3, 0x00}));
+        return;
+    }
+    EXPECT_EQ(exitCode, 0);
+    ExpectFailedRun(rig, sim.get(), "Couldn't find KVM", "Connecting to KVM................[ Failed ]");
+    EXPECT_EQ(rig.state.logText,
+              "Checking COM1 ...................[   OK   ]\nConnecting to KVM................[ Failed ]");
+    EXPECT_EQ(rig.services.Statuses(), (std::vector<std::string>{"Searching KVM..Plesase Wait", "Couldn't find KVM"}));
+    EXPECT_EQ(rig.state.logLineCount, 1);
+    EXPECT_EQ(rig.state.retryCount, 3);
+    EXPECT_TRUE(rig.services.ProgressValues().empty());
+    // No header, no block: the switch saw the probes only.
+    EXPECT_EQ(report.frames, probes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UpgradeResearch,
+                         ::testing::Values(ResearchCase{"NoReplyToThreeProbes", 0, 3, false},
+                                           ResearchCase{"AnsweredAtTheSecondProbe", 3, 2, true},
+                                           ResearchCase{"AnsweredAtTheThirdProbe", 4, 3, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A switch that never says it is ready still gets the second model header
+// after the three ready probes, and the run goes on when the go-ahead
+// follows. Three full waits of the handshake: about 7 s.
+TEST(UpgradeHandshake, NoReplyToTheReadyProbes)
+{
+    FirmwareDir dir;
+    SwitchSimConfig config;
+    config.noReadyReply = true;
+    auto sim = StartSim(config);
+    KvmRig rig;
+    rig.Map("COM1", *sim);
+    const std::string path = dir.WriteImage("fw.bin", 300);
+    rig.SelectFirmware(path, 3, 2);
+    rig.services.SetPortSelection("COM1");
+
+    rig.ops.Upgrade();
+    EXPECT_EQ(rig.ops.WaitForWorker(), 1);
+
+    ExpectCompleteRun(rig, *sim, FirmwareDir::ReadBytes(path));
+    const std::vector<Bytes> handshake = {{0x01}, {0x01}, {0x02, 3, 0}, {0x02, 2, 0},
+                                          {0x01}, {0x01}, {0x01}, {0x02, 3, 0}};
+    const SwitchSimReport report = sim->Report();
+    ASSERT_GE(report.frames.size(), handshake.size());
+    EXPECT_EQ(std::vector<Bytes>(report.frames.begin(), report.frames.begin() + handshake.size()), handshake);
+    EXPECT_EQ(BlockFrames(report).size(), 2u);
 }
 
 struct FileCase {
@@ -261,7 +360,8 @@ TEST_P(UpgradeFileProblem, SendsNothing)
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 0);
 
-    ExpectFailedRun(rig, sim.get(), c.status, "Checking COM1 ...................[   OK   ]\nConnecting to KVM................");
+    ExpectFailedRun(rig, sim.get(), c.status,
+                    "Checking COM1 ...................[   OK   ]\nConnecting to KVM................");
     EXPECT_LE(rig.state.imageLength, kImageCapacity);
     // Only the probe reached the switch.
     EXPECT_FALSE(sim->WaitForFrames(2, 300ms));

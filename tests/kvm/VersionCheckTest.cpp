@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -220,23 +221,103 @@ INSTANTIATE_TEST_SUITE_P(
                                        kDashes56 + "\nThe passed COM is not connected with KVM\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(VersionCheck, SilentNamedPort)
+struct NoResponseCase {
+    const char* name;
+    bool silentSwitch; // a switch that never answers on COM5; else no COM5 at all
+    std::string log;
+    std::vector<std::string> statuses; // the status line keeps the probe's last text
+    int probes;
+};
+
+void PrintTo(const NoResponseCase& c, std::ostream* os)
 {
+    *os << c.name;
+}
+
+class VersionNoResponse : public ::testing::TestWithParam<NoResponseCase> {};
+
+TEST_P(VersionNoResponse, NamedPortSilentOrMissing)
+{
+    const NoResponseCase& c = GetParam();
     SwitchSimConfig silent;
     silent.silent = true;
     auto sim = StartSim(silent);
     KvmRig rig;
-    rig.Map("COM5", *sim);
+    if (c.silentSwitch)
+        rig.Map("COM5", *sim);
     rig.services.SetPortSelection("COM5");
 
     rig.ops.CheckVersion();
 
-    EXPECT_EQ(rig.state.logText, "Checking COM5 ...................[ Passed ]\nNo KVM response.\n"
-                                 "Make sure KVM is connected to COM port\nAnd try Auto scan mode.");
-    EXPECT_EQ(rig.services.Status(), "COM5 is no KVM respondse.");
-    EXPECT_EQ(sim->Report().probes, 4);
+    EXPECT_EQ(rig.state.logText,
+              c.log + "No KVM response.\nMake sure KVM is connected to COM port\nAnd try Auto scan mode.");
+    EXPECT_EQ(rig.services.Statuses(), c.statuses);
+    EXPECT_EQ(rig.state.logLineCount, 0);
+    EXPECT_EQ(sim->Report().probes, c.probes);
     EXPECT_FALSE(rig.ops.LastCheckSucceeded());
     ExpectControlsBack(rig);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, VersionNoResponse,
+    ::testing::Values(NoResponseCase{"SilentPort", true, "Checking COM5 ...................[ Passed ]\n",
+                                     {"COM5 is no KVM respondse."}, 4},
+                      NoResponseCase{"PortDoesNotOpen", false, "Checking COM5 ...................[ Failed ]\n", {}, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct QueryCase {
+    const char* name;
+    int answeredAgainFrom; // the switch's request count at which it answers again; 0: never
+    int requests;
+    bool accepted;
+};
+
+void PrintTo(const QueryCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class VersionQuery : public ::testing::TestWithParam<QueryCase> {};
+
+// The switch answers the probe, then misses version requests. Every request
+// writes two dots before it and two after a miss; a third miss ends it.
+TEST_P(VersionQuery, UpToThreeRequests)
+{
+    const QueryCase& c = GetParam();
+    SwitchSimConfig config = SwitchDated(7, 5, 3);
+    config.answerProbeUntil = 1;
+    config.answerProbeAgainFrom = c.answeredAgainFrom;
+    auto sim = StartSim(config);
+    KvmRig rig;
+    rig.Map("COM3", *sim);
+    rig.services.SetPortSelection("COM3");
+
+    rig.ops.CheckVersion();
+
+    const std::string probed = "Checking COM3 ...................[   OK   ]\n";
+    EXPECT_EQ(sim->Report().probes, 1 + c.requests);
+    EXPECT_EQ(rig.ops.LastCheckSucceeded(), c.accepted);
+    ExpectControlsBack(rig);
+    if (!c.accepted) {
+        EXPECT_EQ(rig.state.logText, probed + "Checking KVM version.." + std::string(12, '.') + "[ Failed ]\n");
+        EXPECT_EQ(rig.services.Status(), "Couldn't find KVM");
+        EXPECT_EQ(rig.state.logLineCount, 2);
+        return;
+    }
+    // The verdict was shown before the display replaced the log.
+    const std::string verdict = probed + "Checking KVM version.." + std::string(6, '.') + "[   OK   ]";
+    bool shown = false;
+    for (const auto& snapshot : rig.services.Snapshots())
+        shown = shown || snapshot.log == verdict;
+    EXPECT_TRUE(shown) << verdict;
+    EXPECT_EQ(rig.state.logText, "KVM Infomation\nModel : PZN442 \nVersion : 07-05-03");
+    EXPECT_EQ(rig.services.Status(), "KVM version read from COM3");
+}
+
+// Each request costs its 800 ms pause and up to 200 ms of waiting.
+INSTANTIATE_TEST_SUITE_P(Cases, VersionQuery,
+                         ::testing::Values(QueryCase{"NoAcceptedReply", 0, 3, false},
+                                           QueryCase{"AcceptedAtTheSecondRequest", 3, 2, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -28,6 +28,8 @@ TEST(SwitchSimProgram, RefusesBadOptionsWithExitCode2)
         {"--date", "7-12-256"},
         {"--reply-code", "1FF"},
         {"--reject-block", "-1"},
+        {"--answer-probe-until", "one"},
+        {"--answer-probe-again-from"},
         {"--noise"},
         {"--silent=yes"},
     };
@@ -75,6 +77,29 @@ TEST(SwitchSimProgram, PrintsTheDeviceFirstAndTheImageAtItsEnd)
     EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "link removed at the end";
     EXPECT_EQ(fs::file_size(image), 9u);
     fs::remove_all(dir);
+}
+
+// The window of answered probes reaches the switch: the first probe and the
+// third on are answered, the second is not.
+TEST(SwitchSimProgram, AnswersProbesInTheWindowGiven)
+{
+    ChildProgram program(Args({"--answer-probe-until", "1", "--answer-probe-again-from=3"}));
+    const std::string first = program.ReadLine();
+    ASSERT_EQ(first.rfind("device: ", 0), 0u) << first;
+    HostLine line(first.substr(8));
+    ASSERT_TRUE(line.IsOpen());
+
+    const std::size_t versionSize = 13; // F2 00 00 07 0C 19 "PZN442" 00
+    ASSERT_TRUE(line.Send({0x01}));
+    EXPECT_EQ(line.ReadExactly(versionSize).size(), versionSize);
+    ASSERT_TRUE(line.Send({0x01}));
+    ASSERT_TRUE(line.Send({0x01}));
+    EXPECT_EQ(line.ReadExactly(versionSize).size(), versionSize);
+    // A reply to the second probe would have left one more behind.
+    EXPECT_TRUE(line.ReadUntilSilence(100ms).empty());
+
+    ::kill(program.Pid(), SIGTERM);
+    EXPECT_EQ(program.Wait(), 0);
 }
 
 TEST(SwitchSimProgram, StopsCleanlyOnSigterm)

@@ -353,6 +353,52 @@ TEST(SwitchSimFaults, AnswersProbesOnlyFromTheNth)
     EXPECT_EQ(sim->Report().probes, 3);
 }
 
+// A switch that answers the probe and then drops out, for good or for a
+// while. The ready probe of a handshake in between is not counted.
+TEST(SwitchSimFaults, AnswersProbesOnlyInsideTheWindow)
+{
+    enum Step { Answered, Unanswered, HandshakeStep };
+    struct Case {
+        const char* name;
+        int from;
+        int until;
+        int againFrom;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"only the first", 1, 1, 0, {Answered, Unanswered, Unanswered, Unanswered}},
+        {"a gap of one", 1, 1, 3, {Answered, Unanswered, Answered, Answered}},
+        {"from the second to the third", 2, 3, 0, {Unanswered, Answered, Answered, Unanswered}},
+        {"the ready probe is not counted", 1, 1, 3, {Answered, HandshakeStep, Unanswered, Answered}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SwitchSimConfig config;
+        config.answerProbeFrom = c.from;
+        config.answerProbeUntil = c.until;
+        config.answerProbeAgainFrom = c.againFrom;
+        auto sim = StartSim(config);
+        HostLine line(sim->DevicePath());
+        const Bytes version = VersionReply(config);
+        int frames = 0;
+        for (Step step : c.steps) {
+            if (step == HandshakeStep) {
+                Handshake(line);
+                frames += 4;
+                continue;
+            }
+            ASSERT_TRUE(line.Send(kProbe));
+            ++frames;
+            if (step == Answered) {
+                EXPECT_EQ(line.ReadExactly(version.size()), version);
+            }
+        }
+        // The switch answers in order: any reply too many is on the line by now.
+        ASSERT_TRUE(sim->WaitForFrames(static_cast<std::size_t>(frames), kWait));
+        EXPECT_TRUE(line.ReadUntilSilence(100ms).empty());
+    }
+}
+
 TEST(SwitchSimFaults, ShapesEveryReply)
 {
     struct Case {
