@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds kvm-upgrade and runs its main job. With no arguments: starts the
-# simulated switch on a pseudo-terminal, maps it as COM1, makes a sample
-# firmware file and opens the dialog on it (or, with no display, runs the same
-# upgrade on the command line). With arguments (e.g. --map COM1=/dev/ttyUSB0,
+# simulated switch on a pseudo-terminal, maps it as COM1 and opens the dialog,
+# with the sample firmware file that the build makes (with no display, it runs
+# the same upgrade on the command line). With arguments (e.g. --map COM1=/dev/ttyUSB0,
 # or --real to use the serial ports this machine has), they go to the dialog
 # and no simulator is started.
 set -euo pipefail
@@ -12,7 +12,7 @@ bash "$root/scripts/install-deps.sh"
 
 build="$root/build/release"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVM_BUILD_TESTS=OFF -DKVM_BUILD_BENCH=OFF >/dev/null
-ninja -C "$build" -j"$(nproc)" kvm-upgrade kvm-upgrade-cli kvm-switch-sim kvm-make-firmware | grep -v '^\[' || true
+ninja -C "$build" -j"$(nproc)" kvm-upgrade kvm-upgrade-cli kvm-switch-sim sample_firmware | grep -v '^\[' || true
 
 have_display() { [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; }
 
@@ -24,9 +24,8 @@ if [[ $# -gt 0 ]]; then
 fi
 
 sample_dir="$build/sample"
-mkdir -p "$sample_dir"
-sample="$sample_dir/hx5tra-7-12-25.bin"
-"$build/tools/kvm-make-firmware" --size 32768 --model-index 2 --date 7-12-25 "$sample"
+sample="$sample_dir/hx5tra-7-12-25.bin"   # made by the build (target sample_firmware)
+rm -f "$sample_dir/received.bin"
 echo "Sample firmware file: $sample"
 
 sim_out=$(mktemp)
@@ -49,6 +48,11 @@ if have_display; then
 else
   echo "No display found: running the same upgrade on the command line."
   "$build/cli/kvm-upgrade-cli" upgrade --map COM1="$device" --port COM1 --yes "$sample"
+  # The switch writes what it received, then reports the end-of-image frame.
+  for _ in $(seq 100); do
+    grep -q '^end of image' "$sim_out" && break
+    sleep 0.05
+  done
   if cmp -s "$sample" "$sample_dir/received.bin"; then
     echo "The simulated switch received an image identical to $sample."
   fi
