@@ -1,40 +1,78 @@
 #include "cli/CliApp.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <istream>
 #include <ostream>
 
+#include "cli/CheckCommand.h"
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
 #include "cli/InfoCommand.h"
+#include "cli/UpgradeCommand.h"
+#include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
+#include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
 
 #ifndef KVM_CLI_VERSION
 #define KVM_CLI_VERSION "1.0.0.4"
 #endif
 
+namespace {
+
+const char kInterruptWarning[] =
+    "Interrupting the upgrade now can leave the switch unusable until it is upgraded again.\n"
+    "The upgrade goes on; press Ctrl-C again to abort it.";
+const char kUpgradeAborted[] =
+    "Upgrade aborted: the switch did not receive the whole firmware and may not start.\n"
+    "Run the upgrade again before switching it off.";
+const char kInterrupted[] = "Interrupted.";
+
+} // namespace
+
 CliApp::CliApp(std::ostream& out, std::ostream& err, std::istream& in, bool errIsTerminal,
                bool inIsTerminal)
     : m_out(out), m_err(err), m_in(in), m_errIsTerminal(errIsTerminal),
-      m_inIsTerminal(inIsTerminal), m_state(std::make_unique<SharedState>())
+      m_inIsTerminal(inIsTerminal), m_state(std::make_unique<SharedState>()),
+      m_port(std::make_unique<CSerialPort>()),
+      m_services(std::make_unique<CliServices>(*m_state, out, err, in, errIsTerminal, inIsTerminal))
 {
+    m_state->port = m_port.get();
 }
 
 CliApp::~CliApp() = default;
 
+void CliApp::SetSharedDestination(bool shared)
+{
+    m_services->SetSharedDestination(shared);
+}
+
+void CliApp::SetColumns(int columns)
+{
+    m_services->SetColumns(columns);
+}
+
 int CliApp::Run(int argc, const char* const argv[])
+{
+    const int status = Dispatch(argc, argv);
+    m_services->Finish();
+    return status;
+}
+
+int CliApp::Dispatch(int argc, const char* const argv[])
 {
     CliOptions options;
     switch (options.Parse(argc, argv)) {
     case CliOptions::Action::Help:
-        m_out << CliOptions::HelpText();
+        m_services->PrintText(CliOptions::HelpText());
         return kExitOk;
     case CliOptions::Action::Version:
-        m_out << KVM_CLI_VERSION << "\n";
+        m_services->PrintLine(KVM_CLI_VERSION);
         return kExitOk;
     case CliOptions::Action::UsageError:
-        m_err << "kvm-upgrade-cli: " << options.Error() << "\n"
-              << "Try 'kvm-upgrade-cli --help'.\n";
+        m_services->PrintError("kvm-upgrade-cli: " + options.Error() + "\n" +
+                               "Try 'kvm-upgrade-cli --help'.");
         return kExitUsage;
     case CliOptions::Action::ListPorts:
         options.ApplyPortTable();
@@ -49,29 +87,78 @@ int CliApp::ListPorts()
 {
     const std::string listing = PortTable::Process().Listing();
     if (listing.empty())
-        m_err << "No serial ports.\n";
-    m_out << listing;
-    if (!listing.empty() && listing.back() != '\n')
-        m_out << "\n";
+        m_services->PrintError("No serial ports.");
+    else
+        m_services->PrintLine(listing.back() == '\n' ? listing.substr(0, listing.size() - 1) : listing);
     return kExitOk;
 }
 
 int CliApp::RunCommand(const CliOptions& options)
 {
-    CliServices services(*m_state, m_out, m_err, m_in, m_errIsTerminal, m_inIsTerminal);
-    services.SetPortSelection(options.Port());
-    services.SetAssumeYes(options.Yes());
+    m_services->SetPortSelection(options.Port());
+    m_services->SetAssumeYes(options.Yes());
 
     switch (options.GetCommand()) {
     case CliOptions::Command::Info:
-        return RunInfoCommand(*m_state, services, options.File(), options.Verbose());
+        return RunInfoCommand(*m_state, *m_services, options.File(), options.Verbose());
     case CliOptions::Command::Check:
     case CliOptions::Command::Upgrade:
-        options.ApplyPortTable();
-        m_err << "kvm-upgrade-cli: not implemented yet\n";
-        return kExitFailed;
+        return RunSwitchCommand(options);
     case CliOptions::Command::None:
         break;
     }
     return kExitUsage;
+}
+
+int CliApp::RunSwitchCommand(const CliOptions& options)
+{
+    options.ApplyPortTable();
+    if (options.Verbose()) {
+        // Every port that fails to open says why, after its log entry; the
+        // probe opens ports on this thread only.
+        m_port->SetOpenFailureObserver(
+            [this](const SerialError& error) { m_services->QueueNote(error.Describe()); });
+    }
+
+    KvmOperations operations(*m_state, *m_services);
+    SetOperations(&operations);
+    int status = kExitFailed;
+    if (options.GetCommand() == CliOptions::Command::Check) {
+        status = RunCheckCommand(*m_state, *m_services, operations, options.File(), options.Verbose());
+    } else {
+        UpgradeRequest request;
+        request.file = options.File();
+        request.verbose = options.Verbose();
+        request.assumeYes = options.Yes();
+        request.inIsTerminal = m_inIsTerminal;
+        status = RunUpgradeCommand(*m_state, *m_services, operations, request);
+    }
+    operations.WaitForWorker();
+    SetOperations(nullptr);
+    m_port->SetOpenFailureObserver(nullptr);
+    return status;
+}
+
+void CliApp::SetOperations(KvmOperations* operations)
+{
+    std::lock_guard lock(m_signalMutex);
+    m_operations = operations;
+}
+
+void CliApp::OnSignal(int signo)
+{
+    std::lock_guard lock(m_signalMutex);
+    const bool upgrading = m_operations != nullptr && m_operations->WorkerRunning();
+    if (upgrading && !m_interruptWarned) {
+        // Half an image leaves the switch without a firmware that starts:
+        // one keystroke must not do that.
+        m_interruptWarned = true;
+        m_services->PrintError(kInterruptWarning);
+        return;
+    }
+    m_services->Abandon(upgrading ? kUpgradeAborted : kInterrupted);
+    // No destructors: the worker may be in the middle of a frame. The port's
+    // descriptor, and with it the line's lock, go with the process; nothing
+    // of the user's terminal was changed.
+    std::_Exit(128 + signo);
 }

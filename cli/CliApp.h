@@ -2,13 +2,18 @@
 
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 
 #include "cli/CliOptions.h"
 
 struct SharedState;
+class CSerialPort;
+class CliServices;
+class KvmOperations;
 
 // kvm-upgrade-cli as a whole: parses the command line and runs the command,
-// with its own shared state. main() only hands it the process's streams.
+// with its own shared state and its one serial port, created closed. main()
+// only hands it the process's streams and its signals.
 class CliApp {
 public:
     CliApp(std::ostream& out, std::ostream& err, std::istream& in, bool errIsTerminal,
@@ -17,12 +22,25 @@ public:
     CliApp(const CliApp&) = delete;
     CliApp& operator=(const CliApp&) = delete;
 
+    // out and err reach the same terminal or file.
+    void SetSharedDestination(bool shared);
+    // The width of the terminal that err shows on.
+    void SetColumns(int columns);
+
     // Returns the process's exit status.
     int Run(int argc, const char* const argv[]);
 
+    // SIGINT or SIGTERM, on the signal watcher's thread. While the upgrade
+    // worker sends, the first one only warns; otherwise the process ends
+    // here with status 128 + signo.
+    void OnSignal(int signo);
+
 private:
+    int Dispatch(int argc, const char* const argv[]);
     int ListPorts();
     int RunCommand(const CliOptions& options);
+    int RunSwitchCommand(const CliOptions& options);
+    void SetOperations(KvmOperations* operations);
 
     std::ostream& m_out;
     std::ostream& m_err;
@@ -31,4 +49,12 @@ private:
     const bool m_inIsTerminal;
     // The shared state holds the fixed image and frame buffers: on the heap.
     std::unique_ptr<SharedState> m_state;
+    std::unique_ptr<CSerialPort> m_port;
+    std::unique_ptr<CliServices> m_services;
+
+    // What the signal watcher looks at; the operations object lives only
+    // while a check or an upgrade runs.
+    std::mutex m_signalMutex;
+    KvmOperations* m_operations = nullptr;
+    bool m_interruptWarned = false;
 };

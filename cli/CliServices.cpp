@@ -1,5 +1,6 @@
 #include "cli/CliServices.h"
 
+#include <algorithm>
 #include <istream>
 #include <ostream>
 
@@ -9,14 +10,19 @@
 namespace {
 
 constexpr int kBarWidth = 40;
+constexpr int kMinBarWidth = 10;
+constexpr int kBarDecoration = 8; // "[" "] " "nnn" " %"
 
-std::string ProgressBar(int percent)
+// Clears the terminal line the cursor is on and goes to its start.
+const char kEraseLine[] = "\r\033[K";
+
+std::string ProgressBar(int percent, int width)
 {
-    const int filled = percent * kBarWidth / 100;
-    std::string bar = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
-        std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "] ";
+    const int filled = percent * width / 100;
     const std::string number = std::to_string(percent);
-    return bar + std::string(3 - number.size(), ' ') + number + " %";
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+        std::string(static_cast<std::size_t>(width - filled), '-') + "] " +
+        std::string(3 - number.size(), ' ') + number + " %";
 }
 
 bool IsYes(const std::string& answer)
@@ -31,6 +37,19 @@ CliServices::CliServices(SharedState& state, std::ostream& out, std::ostream& er
     : m_state(state), m_out(out), m_err(err), m_in(in), m_errIsTerminal(errIsTerminal),
       m_inIsTerminal(inIsTerminal)
 {
+}
+
+void CliServices::SetSharedDestination(bool shared)
+{
+    std::lock_guard lock(m_mutex);
+    m_shared = shared;
+}
+
+void CliServices::SetColumns(int columns)
+{
+    std::lock_guard lock(m_mutex);
+    if (columns > 0)
+        m_columns = columns;
 }
 
 void CliServices::SetPortSelection(const std::string& port)
@@ -51,13 +70,87 @@ std::string CliServices::Status() const
     return m_status;
 }
 
+void CliServices::PrintText(const std::string& text)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return;
+    EmitOut(text);
+    DrawLive();
+    m_out.flush();
+    m_err.flush();
+}
+
 void CliServices::PrintLine(const std::string& line)
 {
     std::lock_guard lock(m_mutex);
-    EndProgressBar();
+    if (m_closed)
+        return;
     StartOutLine();
-    WriteOut(line + "\n");
+    EmitOut(line + "\n");
+    DrawLive();
     m_out.flush();
+    m_err.flush();
+}
+
+void CliServices::PrintError(const std::string& text)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return;
+    ErrLine(text);
+    DrawLive();
+    m_err.flush();
+}
+
+void CliServices::QueueNote(const std::string& text)
+{
+    // Called where the log is written: what it holds so far goes out first,
+    // so the note follows the entry it explains, not the one before.
+    const std::string log = m_state.logText;
+
+    std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return;
+    SyncLog(log);
+    m_notes.push_back(text);
+    if (OutAtLineStart())
+        FlushNotes();
+    DrawLive();
+    m_out.flush();
+    m_err.flush();
+}
+
+void CliServices::Finish()
+{
+    const std::string log = m_state.logText;
+
+    std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return;
+    SyncLog(log);
+    EndOutput();
+    if (m_barActive) {
+        // The bar stays on the screen where it stopped, on a line of its own.
+        ErrLine(ProgressBar(m_lastPercent, kBarWidth));
+        m_barActive = false;
+    }
+    m_out.flush();
+    m_err.flush();
+}
+
+void CliServices::Abandon(const std::string& text)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return;
+    // The log is not read here: its writer may be in the middle of a change.
+    EndOutput();
+    m_barActive = false;
+    ErrLine(text);
+    m_out.flush();
+    m_err.flush();
+    m_closed = true;
 }
 
 void CliServices::SetStatus(const std::string& text)
@@ -73,28 +166,33 @@ void CliServices::UpdateData()
     const std::string log = m_state.logText;
 
     std::lock_guard lock(m_mutex);
-    EndProgressBar();
-    if (log.size() >= m_shownLog.size() && log.compare(0, m_shownLog.size(), m_shownLog) == 0) {
-        WriteOut(log.substr(m_shownLog.size()));
-    } else {
-        // Emptied or replaced: what is on the screen stays, the new text
-        // starts on a line of its own.
-        StartOutLine();
-        WriteOut(log);
-    }
-    m_shownLog = log;
-    m_out.flush();
-
+    if (m_closed)
+        return;
+    SyncLog(log);
     if (m_status != m_shownStatus) {
-        StartErrLine();
-        WriteErr(m_status + "\n");
+        if (!m_status.empty())
+            ErrLine(m_status);
         m_shownStatus = m_status;
-        m_err.flush();
     }
+    DrawLive();
+    m_out.flush();
+    m_err.flush();
 }
 
 void CliServices::TrimLog()
 {
+    {
+        // A verdict appended just before the trim would otherwise never be
+        // shown: the trim empties the log before the next UpdateData.
+        const std::string log = m_state.logText;
+        std::lock_guard lock(m_mutex);
+        if (!m_closed) {
+            SyncLog(log);
+            DrawLive();
+            m_out.flush();
+            m_err.flush();
+        }
+    }
     // Not under the mutex: the rule pauses and then calls UpdateData().
     ApplyTrimLog(m_state, *this);
 }
@@ -105,12 +203,11 @@ void CliServices::EnableButtons() {}
 
 void CliServices::SetProgress(int percent)
 {
-    if (percent < 0)
-        percent = 0;
-    if (percent > 100)
-        percent = 100;
+    percent = std::clamp(percent, 0, 100);
 
     std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return;
     if (percent < m_lastPercent) {
         // A new transfer begins.
         m_lastPercent = -1;
@@ -120,17 +217,12 @@ void CliServices::SetProgress(int percent)
         return;
     m_lastPercent = percent;
     if (m_errIsTerminal) {
-        if (!m_barShown)
-            StartErrLine();
-        WriteErr(ProgressBar(percent));
-        m_barShown = true;
-        if (percent == 100)
-            EndProgressBar();
+        m_barActive = true;
+        DrawLive();
     } else if (percent / 10 > m_lastStep) {
         // A line for every 10 % step reached, not one per percent.
         m_lastStep = percent / 10;
-        StartErrLine();
-        WriteErr("Progress: " + std::to_string(percent) + " %\n");
+        ErrLine("Progress: " + std::to_string(percent) + " %");
     }
     m_err.flush();
 }
@@ -143,78 +235,191 @@ std::string CliServices::PortSelection()
 
 bool CliServices::Confirm(const std::string& text, const std::string& caption)
 {
-    std::lock_guard lock(m_mutex);
-    EndProgressBar();
-    m_out.flush();
-    StartErrLine();
-    WriteErr(caption + ": " + text + "\n");
-    if (m_assumeYes) {
-        WriteErr("(--yes given: going ahead)\n");
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed)
+            return false;
+        // A question is a break: the log's unfinished line is shown whole
+        // first, not hidden behind the prompt.
+        StartOutLine();
+        ErrLine(caption + ": " + text);
+        if (m_assumeYes) {
+            ErrLine("(--yes given: going ahead)");
+            m_err.flush();
+            return true;
+        }
+        if (!m_inIsTerminal) {
+            // Nobody to ask: an upgrade must never start unconfirmed.
+            ErrLine("No terminal to confirm on; give --yes to go ahead.");
+            m_err.flush();
+            return false;
+        }
+        EraseLive();
+        m_err << "Continue? [y/N] ";
+        m_errAtLineStart = false;
+        m_out.flush();
         m_err.flush();
-        return true;
     }
-    if (!m_inIsTerminal) {
-        // Nobody to ask: an upgrade must never start unconfirmed.
-        WriteErr("No terminal to confirm on; give --yes to go ahead.\n");
-        m_err.flush();
-        return false;
-    }
-    WriteErr("Continue? [y/N] ");
-    m_err.flush();
+
+    // The answer is awaited without the mutex: an interrupt must still be
+    // able to say its last word.
     std::string answer;
-    if (!std::getline(m_in, answer)) {
-        WriteErr("\n");
+    const bool answered = static_cast<bool>(std::getline(m_in, answer));
+
+    std::lock_guard lock(m_mutex);
+    if (!m_closed && !answered) {
+        m_err << "\n";
         m_err.flush();
-        return false;
     }
     m_errAtLineStart = true; // the user's Enter ended the prompt's line
-    return IsYes(answer);
+    return answered && IsYes(answer);
 }
 
 void CliServices::ShowWarning(const std::string& text, const std::string& caption)
 {
     std::lock_guard lock(m_mutex);
-    EndProgressBar();
-    m_out.flush();
-    StartErrLine();
-    WriteErr(caption + ": " + text + "\n");
+    if (m_closed)
+        return;
+    ErrLine(caption + ": " + text);
+    DrawLive();
     m_err.flush();
 }
 
-void CliServices::WriteOut(const std::string& text)
+// Prints what the log gained since it was last shown; a log that was emptied
+// or replaced starts on a line of its own.
+void CliServices::SyncLog(const std::string& log)
 {
-    if (text.empty())
-        return;
-    m_out << text;
-    m_outAtLineStart = text.back() == '\n';
-}
-
-void CliServices::WriteErr(const std::string& text)
-{
-    if (text.empty())
-        return;
-    m_err << text;
-    m_errAtLineStart = text.back() == '\n';
-}
-
-// A bar left on the screen ends its line before anything else is written, so
-// the next text does not land on top of it.
-void CliServices::EndProgressBar()
-{
-    if (m_barShown) {
-        WriteErr("\n");
-        m_barShown = false;
+    if (log.size() >= m_shownLog.size() && log.compare(0, m_shownLog.size(), m_shownLog) == 0) {
+        EmitOut(log.substr(m_shownLog.size()));
+    } else {
+        StartOutLine();
+        EmitOut(log);
     }
+    m_shownLog = log;
+    if (OutAtLineStart())
+        FlushNotes();
+}
+
+// Line by line, so that queued notes follow the first line that ends.
+void CliServices::EmitOut(const std::string& text)
+{
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t newline = text.find('\n', start);
+        const std::size_t end = newline == std::string::npos ? text.size() : newline + 1;
+        PutOut(text.substr(start, end - start));
+        if (OutAtLineStart())
+            FlushNotes();
+        start = end;
+    }
+}
+
+// piece holds at most one line break, at its end.
+void CliServices::PutOut(const std::string& piece)
+{
+    if (piece.empty())
+        return;
+    if (!m_shared) {
+        m_out << piece;
+        m_outAtLineStart = piece.back() == '\n';
+        return;
+    }
+    m_outHeld += piece;
+    if (m_outHeld.back() == '\n') {
+        EraseLive();
+        m_out << m_outHeld;
+        m_out.flush();
+        m_outHeld.clear();
+    }
+}
+
+bool CliServices::OutAtLineStart() const
+{
+    return m_shared ? m_outHeld.empty() : m_outAtLineStart;
 }
 
 void CliServices::StartOutLine()
 {
-    if (!m_outAtLineStart)
-        WriteOut("\n");
+    if (!OutAtLineStart())
+        EmitOut("\n");
 }
 
-void CliServices::StartErrLine()
+void CliServices::EndOutput()
 {
+    EraseLive();
+    if (m_shared && !m_outHeld.empty()) {
+        m_out << m_outHeld << "\n";
+        m_outHeld.clear();
+    } else if (!m_shared && !m_outAtLineStart) {
+        m_out << "\n";
+        m_outAtLineStart = true;
+    }
+    m_out.flush();
+    FlushNotes();
+}
+
+void CliServices::FlushNotes()
+{
+    std::vector<std::string> notes;
+    notes.swap(m_notes);
+    for (const std::string& note : notes)
+        ErrLine(note);
+}
+
+// A line on the error stream: never in the middle of another line, and never
+// on top of the live line, which is drawn again below it afterwards.
+void CliServices::ErrLine(const std::string& text)
+{
+    m_out.flush();
+    EraseLive();
     if (!m_errAtLineStart)
-        WriteErr("\n");
+        m_err << "\n";
+    m_err << text << "\n";
+    m_errAtLineStart = true;
+}
+
+void CliServices::EraseLive()
+{
+    if (m_liveShown.empty())
+        return;
+    m_err << kEraseLine;
+    m_liveShown.clear();
+}
+
+void CliServices::DrawLive()
+{
+    // Only on a terminal, and not while a prompt waits on the line.
+    if (!m_errIsTerminal || !m_errAtLineStart)
+        return;
+    const std::string text = LiveText();
+    if (text == m_liveShown)
+        return;
+    if (text.empty()) {
+        EraseLive();
+        return;
+    }
+    m_err << kEraseLine << text;
+    m_liveShown = text;
+}
+
+// The held part of the output's line, then the bar, cut from the left to fit
+// the terminal's width: a line that wraps could no longer be erased.
+std::string CliServices::LiveText() const
+{
+    std::string held = m_shared ? m_outHeld : std::string();
+    std::replace(held.begin(), held.end(), '\t', ' ');
+    const int room = m_columns - 1;
+    std::string text = held;
+    if (m_barActive) {
+        int width = kBarWidth;
+        if (!held.empty()) {
+            width = std::clamp(room - static_cast<int>(held.size()) - 1 - kBarDecoration, kMinBarWidth,
+                               kBarWidth);
+            text += " ";
+        }
+        text += ProgressBar(m_lastPercent, width);
+    }
+    if (room > 0 && text.size() > static_cast<std::size_t>(room))
+        text.erase(0, text.size() - static_cast<std::size_t>(room));
+    return text;
 }

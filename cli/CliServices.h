@@ -3,6 +3,7 @@
 #include <iosfwd>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "kvm/DialogServices.h"
 
@@ -10,8 +11,16 @@ struct SharedState;
 
 // The command line's front end: the log goes to the output stream (normally
 // stdout) as it grows, the status line, warnings, prompts and progress to the
-// error stream (stderr). Every call may come from the upgrade worker's thread;
-// the streams are written under one mutex.
+// error stream (stderr), each on a line of its own. Every call may come from
+// the upgrade worker's thread; the streams are written under one mutex.
+//
+// On a terminal the progress is a bar on the error stream's last line (the
+// "live line"), redrawn in place; every other line on the error stream first
+// clears it and then draws it again below. Where both streams end up in the
+// same place (one terminal, or 2>&1 into one file), the output stream's
+// unfinished line is held back until it ends, so that no status line lands in
+// the middle of a log entry; on a terminal the held part is shown on the live
+// line meanwhile.
 class CliServices : public DialogServices {
 public:
     // errIsTerminal: draw the progress as a bar redrawn in place, rather than
@@ -19,13 +28,35 @@ public:
     CliServices(SharedState& state, std::ostream& out, std::ostream& err, std::istream& in,
                 bool errIsTerminal, bool inIsTerminal);
 
+    // The output and error streams reach the same terminal or file.
+    void SetSharedDestination(bool shared);
+    // The terminal's width, to keep the live line on one screen line.
+    void SetColumns(int columns);
+
     // What PortSelection() answers: the --port value.
     void SetPortSelection(const std::string& port);
     // --yes: Confirm() shows its text and answers OK without asking.
     void SetAssumeYes(bool yes);
-    // A line of the command's own on the output stream, after what the log
-    // has shown so far.
+
+    // Text of the command's own on the output stream, after what the log has
+    // shown so far. PrintLine starts a line of its own.
+    void PrintText(const std::string& text);
     void PrintLine(const std::string& line);
+    // A line (or several) on the error stream, now.
+    void PrintError(const std::string& text);
+    // A line on the error stream once the output stream's current line has
+    // ended: a reason that belongs after the log entry it explains.
+    void QueueNote(const std::string& text);
+
+    // The end of the command: shows what the log has not shown yet, ends the
+    // output's last line, shows the notes still queued and leaves a progress
+    // bar on a line of its own. Call on the thread that wrote the log last.
+    void Finish();
+    // The end of the process from any thread (an interrupt): ends the lines
+    // as Finish does with what has been shown, writes text on the error
+    // stream, flushes both streams, and drops everything written afterwards.
+    void Abandon(const std::string& text);
+
     std::string Status() const;
 
     void SetStatus(const std::string& text) override;
@@ -39,11 +70,18 @@ public:
     void ShowWarning(const std::string& text, const std::string& caption) override;
 
 private:
-    void WriteOut(const std::string& text);
-    void WriteErr(const std::string& text);
-    void EndProgressBar();
+    // All of these expect m_mutex held.
+    void SyncLog(const std::string& log);
+    void EmitOut(const std::string& text);
+    void PutOut(const std::string& piece);
+    bool OutAtLineStart() const;
     void StartOutLine();
-    void StartErrLine();
+    void EndOutput();
+    void FlushNotes();
+    void ErrLine(const std::string& text);
+    void EraseLive();
+    void DrawLive();
+    std::string LiveText() const;
 
     SharedState& m_state;
     std::ostream& m_out;
@@ -53,14 +91,20 @@ private:
     const bool m_inIsTerminal;
 
     mutable std::mutex m_mutex;
+    bool m_shared = false;
+    int m_columns = 80;
+    bool m_closed = false; // after Abandon: nothing more is written
     std::string m_status;
     std::string m_shownStatus;
     std::string m_shownLog;
-    std::string m_port = "AUTO";
-    bool m_assumeYes = false;
+    std::string m_outHeld; // the output's unfinished line, held back when m_shared
     bool m_outAtLineStart = true;
     bool m_errAtLineStart = true;
-    bool m_barShown = false;
+    std::vector<std::string> m_notes;
+    std::string m_liveShown; // what the live line shows now; empty = none
+    std::string m_port = "AUTO";
+    bool m_assumeYes = false;
+    bool m_barActive = false;
     int m_lastPercent = -1;
     int m_lastStep = 0; // tens of percent reported, without a terminal
 };

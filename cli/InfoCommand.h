@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "cli/FirmwareSelection.h"
+
 struct SharedState;
 class CliServices;
 
@@ -11,6 +13,3 @@ class CliServices;
 // file that may be sent, kExitInvalidFile otherwise.
 int RunInfoCommand(SharedState& state, CliServices& services, const std::string& file,
                    bool verbose);
-
-// The part of a path after its last "/": the name the loader parses.
-std::string FileNamePart(const std::string& path);

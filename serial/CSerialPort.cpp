@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "serial/PortTable.h"
 #include "serial/SerialBackend.h"
@@ -28,32 +29,40 @@ int CSerialPort::Open(const char* portName, int baudRate, int timeoutMs)
     // A second Open must not disturb the port in use, its settings included.
     if (IsOpen()) {
         error.kind = SerialError::Kind::AlreadyOpen;
-        m_lastOpenError = error;
-        return 0;
+        return FailOpen(error);
     }
 
     const PortTable& table = m_table ? *m_table : PortTable::Process();
     const std::optional<std::string> device = table.Resolve(error.portName);
     if (!device) {
         error.kind = SerialError::Kind::UnknownName;
-        m_lastOpenError = error;
-        return 0;
+        return FailOpen(error);
     }
     error.device = *device;
 
-    if (!m_backend->Open(*device, baudRate, error)) {
-        m_lastOpenError = error;
-        return 0;
-    }
+    if (!m_backend->Open(*device, baudRate, error))
+        return FailOpen(error);
     if (!SetTimeouts(timeoutMs)) {
         m_backend->Close();
         error.kind = SerialError::Kind::SettingsRefused;
         error.sysErrno = 0;
-        m_lastOpenError = error;
-        return 0;
+        return FailOpen(error);
     }
     m_lastOpenError = SerialError{};
     return 1;
+}
+
+void CSerialPort::SetOpenFailureObserver(OpenFailureObserver observer)
+{
+    m_openFailureObserver = std::move(observer);
+}
+
+int CSerialPort::FailOpen(const SerialError& error)
+{
+    m_lastOpenError = error;
+    if (m_openFailureObserver)
+        m_openFailureObserver(m_lastOpenError);
+    return 0;
 }
 
 int CSerialPort::SetTimeouts(int ms)

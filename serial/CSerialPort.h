@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "serial/SerialError.h"
@@ -28,8 +29,18 @@ public:
     bool IsOpen() const;
     const SerialError& LastOpenError() const { return m_lastOpenError; }
 
+    // Called with the reason every time Open fails, on the thread that called
+    // Open. LastOpenError() keeps only the last failure; a scan over twelve
+    // ports needs every one to explain itself (the command line's --verbose).
+    // An empty function removes the observer.
+    using OpenFailureObserver = std::function<void(const SerialError&)>;
+    void SetOpenFailureObserver(OpenFailureObserver observer);
+
 private:
+    int FailOpen(const SerialError& error);
+
     const PortTable* m_table;
     std::unique_ptr<SerialBackend> m_backend;
     SerialError m_lastOpenError;
+    OpenFailureObserver m_openFailureObserver;
 };

@@ -83,6 +83,12 @@ TEST(CliRun, UsageErrorsExitWithTwo)
         {"upgrade", "--port", "COM13", "fw.bin"},
         {"check", "--frobnicate"},
         {"--map", "COM3", "--list-ports"},
+        {"check", "--yes"},
+        {"check", "fw.bin"},
+        {"check", "--port"},
+        {"upgrade"},
+        {"upgrade", "--yes", "a.bin", "b.bin"},
+        {"upgrade", "--port", "com1", "fw.bin"},
     };
     for (const auto& args : cases) {
         const CliRunner::Result result = CliRunner::Run(args);
@@ -107,7 +113,9 @@ TEST(CliRun, VersionAndHelp)
     EXPECT_EQ(help.out.rfind("Usage: kvm-upgrade-cli", 0), 0u);
     for (const char* part : {"info FILE", "check [--port NAME] [--file FILE]",
                              "upgrade [--port NAME] [--yes] FILE", "--map COMn=DEVICE", "--list-ports",
-                             "model-index=N family=N date-known=0|1 valid=0|1", "Model #N"})
+                             "model-index=N family=N date-known=0|1 valid=0|1", "Model #N",
+                             "-v, --verbose", "permission denied", "Exit status", "130", "Ctrl-C",
+                             "Progress: N %"})
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
 }
 

@@ -1,0 +1,347 @@
+// check and upgrade end to end: the built kvm-upgrade-cli as a child process,
+// the simulated switch in this process on a pseudo-terminal mapped as a COM
+// port.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CliChild.h"
+#include "CliRunner.h"
+#include "FirmwareTestFiles.h"
+#include "serial/CSerialPort.h"
+#include "serial/PortTable.h"
+#include "tools/SwitchSim.h"
+
+namespace {
+
+using F = FirmwareTestFiles;
+using Bytes = F::Bytes;
+using namespace std::chrono_literals;
+
+const std::string kUpgradeLogEnd = "Connecting to KVM................[   OK   ]\n"
+                                   "Upgrading in progress............[   OK   ]\n";
+
+std::unique_ptr<SwitchSim> StartSim(SwitchSimConfig config = {})
+{
+    auto sim = std::make_unique<SwitchSim>(std::move(config));
+    std::string error;
+    if (!sim->Start(&error))
+        ADD_FAILURE() << "the simulated switch did not start: " << error;
+    return sim;
+}
+
+// A firmware file of size bytes: pseudo-random content, so that a block sent
+// to the wrong place shows, an info record for model index 2 and the date
+// 7-12-25, and the CRC trailer.
+Bytes Firmware(std::size_t size, unsigned seed = 1)
+{
+    const Bytes record = F::InfoRecord(2, 7, 12, 25);
+    Bytes body(size - record.size() - 2);
+    unsigned value = seed;
+    for (std::uint8_t& byte : body) {
+        value = value * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(value >> 16);
+    }
+    return F::WithCrc(F::Join({body, record}));
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+TEST(CliUpgrade, SendsTheFileByteForByte)
+{
+    const struct {
+        std::string port;
+        std::string mapAs; // the sim's port; AUTO scans the unmapped ports before it
+    } cases[] = {
+        {"COM1", "COM1"},
+        {"AUTO", "COM3"},
+    };
+    FirmwareTestFiles files;
+    const Bytes image = Firmware(4096);
+    const std::string path = files.Write("fw.bin", image);
+    for (const auto& c : cases) {
+        auto sim = StartSim();
+        const CliRunner::Result result = CliRunner::Run(
+            {"--map", c.mapAs + "=" + sim->DevicePath(), "upgrade", "--port", c.port, "--yes", path});
+        SCOPED_TRACE(c.port + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, 0);
+        ASSERT_TRUE(sim->WaitForEndOfImage(5s));
+        EXPECT_EQ(sim->Report().image, image);
+        EXPECT_TRUE(EndsWith(result.out, kUpgradeLogEnd));
+        EXPECT_NE(result.err.find("\nUpgrade complete!\n"), std::string::npos);
+        // The confirmation is shown once, and not waited for.
+        EXPECT_EQ(result.err.find("Confirm: During firmware upgrade, video, keyboard and mouse\n"
+                                  "will be locked up before KVM reset.\n(--yes given: going ahead)\n"),
+                  result.err.rfind("Confirm: "));
+
+        // stderr is a pipe: a plain line for each 10 % step, no bar redrawn.
+        EXPECT_EQ(result.err.find('\r'), std::string::npos);
+        std::vector<int> steps;
+        for (const std::string& line : Lines(result.err)) {
+            if (line.rfind("Progress: ", 0) == 0)
+                steps.push_back(std::stoi(line.substr(10)) / 10);
+        }
+        ASSERT_EQ(steps.size(), 10u);
+        for (std::size_t i = 0; i < steps.size(); ++i)
+            EXPECT_EQ(steps[i], static_cast<int>(i) + 1);
+    }
+}
+
+// Nothing reaches the switch from a refused upgrade; a check run afterwards
+// must find the line exactly as it left it: its two probes are all it saw.
+TEST(CliUpgrade, RefusesBeforeAnyPortIsTouched)
+{
+    FirmwareTestFiles files;
+    const Bytes good = Firmware(1024);
+    Bytes damaged = good;
+    damaged[100] ^= 0x01;
+    const struct {
+        std::string name;
+        std::string path;
+        bool yes;
+        std::string reason;
+    } cases[] = {
+        {"a CRC error", files.Write("bad-7-12-25.bin", damaged), true, "Model : CRC error."},
+        {"a file too large", files.Write("big.bin", F::WithCrc(Firmware(131073))), true,
+         "File is larger than 131072 bytes."},
+        {"a missing file", files.PathOf("none-7-12-25.bin"), true, "Warning: File not exists!"},
+        {"no terminal and no --yes", files.Write("fw.bin", good), false, "give --yes to go ahead"},
+    };
+    auto sim = StartSim();
+    const std::string map = "COM1=" + sim->DevicePath();
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--map", map, "upgrade", "--port", "COM1", c.path};
+        if (c.yes)
+            args.push_back("--yes");
+        const CliRunner::Result result = CliRunner::Run(args);
+        SCOPED_TRACE(c.name + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_NE(result.err.find(c.reason), std::string::npos);
+        EXPECT_EQ(result.out.find("Checking COM1"), std::string::npos);
+    }
+
+    const CliRunner::Result check = CliRunner::Run({"--map", map, "check", "--port", "COM1"});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    const SwitchSimReport report = sim->Report();
+    EXPECT_EQ(report.frames, (std::vector<Bytes>{{0x01}, {0x01}}));
+    EXPECT_EQ(report.badFrames, 0);
+}
+
+TEST(CliCheck, ComparesTheSwitchWithTheFile)
+{
+    const std::string firmwareSide = "Firmware : \t07-12-25 \nModel : \tPZN442\n\n";
+    const struct {
+        std::uint8_t date[3];
+        std::string verdict;
+    } cases[] = {
+        {{7, 12, 25}, "KVM : \t\t07-12-25 \nModel : \tPZN442\n\nThe KVM firmware is up to date.\n"},
+        {{9, 1, 25},
+         "KVM : \t\t09-01-25 \nModel : \tPZN442\n"
+         "-----------------------------------------------------\n"
+         "A newer version of KVM firmware is available.\nPress Upgrade to start upgrade.\n"},
+    };
+    FirmwareTestFiles files;
+    const std::string path = files.Write("fw.bin", Firmware(512));
+    for (const auto& c : cases) {
+        SwitchSimConfig config;
+        std::copy(std::begin(c.date), std::end(c.date), config.date);
+        auto sim = StartSim(config);
+        const CliRunner::Result result =
+            CliRunner::Run({"--map", "COM1=" + sim->DevicePath(), "check", "--file", path});
+        SCOPED_TRACE("stdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_TRUE(EndsWith(result.out, firmwareSide + c.verdict));
+        EXPECT_NE(result.err.find("\nKVM version read from COM1\n"), std::string::npos);
+    }
+}
+
+TEST(CliCheck, FailsWhereNoSwitchAnswers)
+{
+    const struct {
+        std::string port;
+        std::string logText;
+    } cases[] = {
+        {"COM1", "Checking COM1 ...................[ Passed ]\nNo KVM response."},
+        {"AUTO", "There is no KVM detected on COM ports."},
+    };
+    for (const auto& c : cases) {
+        SwitchSimConfig silent;
+        silent.silent = true;
+        auto sim = StartSim(silent);
+        const CliRunner::Result result =
+            CliRunner::Run({"--map", "COM1=" + sim->DevicePath(), "check", "--port", c.port});
+        SCOPED_TRACE(c.port + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.out.find(c.logText), std::string::npos);
+        EXPECT_TRUE(EndsWith(result.out, "\n"));
+    }
+}
+
+TEST(CliCheck, VerboseSaysWhyEachPortFailedToOpen)
+{
+    FirmwareTestFiles files;
+    const std::string plainFile = files.Write("not-a-tty", {});
+    const std::string locked = files.Write("locked", {});
+    ::chmod(locked.c_str(), 0);
+    auto sim = StartSim();
+    // The switch's line held by someone else, as another program would.
+    PortTable table;
+    table.Map("COM1", sim->DevicePath());
+    CSerialPort holder(&table);
+    ASSERT_EQ(holder.Open("COM1", 115200, 1000), 1);
+
+    const std::vector<std::string> maps = {
+        "--map", "COM1=" + files.PathOf("missing"), "--map", "COM2=" + plainFile,
+        "--map", "COM3=" + sim->DevicePath(), "--map", "COM4=" + locked,
+    };
+    std::vector<std::string> reasons = {
+        "COM1 (" + files.PathOf("missing") + "): no such device",
+        "COM2 (" + plainFile + "): not a serial line",
+        "COM3 (" + sim->DevicePath() + "): device busy (held by another program)",
+        "COM5: no device mapped (see --list-ports, --map COM5=DEVICE)",
+        "COM12: no device mapped",
+    };
+    if (::geteuid() != 0) // root opens the file all the same
+        reasons.push_back("COM4 (" + locked + "): permission denied (is the user in group dialout?)");
+
+    std::vector<std::string> args = maps;
+    args.insert(args.end(), {"-v", "check"});
+    const CliRunner::Result verbose = CliRunner::Run(args);
+    SCOPED_TRACE("stdout:\n" + verbose.out + "\nstderr:\n" + verbose.err);
+    EXPECT_EQ(verbose.exitCode, 1);
+    for (const std::string& reason : reasons)
+        EXPECT_NE(verbose.err.find(reason), std::string::npos) << reason;
+
+    args = maps;
+    args.insert(args.end(), {"check", "--port", "COM7", "--verbose"});
+    const CliRunner::Result named = CliRunner::Run(args);
+    EXPECT_EQ(named.exitCode, 1);
+    EXPECT_NE(named.err.find("COM7: no device mapped"), std::string::npos) << named.err;
+
+    args = maps;
+    args.push_back("check");
+    const CliRunner::Result quiet = CliRunner::Run(args);
+    EXPECT_EQ(quiet.exitCode, 1);
+    EXPECT_EQ(quiet.err.find("no such device"), std::string::npos) << quiet.err;
+    EXPECT_TRUE(sim->Report().frames.empty());
+}
+
+// Where stdout and stderr are one file (2>&1), a status line never lands in
+// the middle of a log entry, and a reason follows the entry it explains.
+TEST(CliCheck, OneFileForBothStreamsKeepsTheLinesWhole)
+{
+    auto sim = StartSim();
+    FirmwareTestFiles files;
+    const std::string log = files.PathOf("log");
+    const std::string command = std::string("'") + KVM_CLI_PATH + "' -v --map COM1=" +
+        files.PathOf("missing") + " --map COM2=" + sim->DevicePath() + " check >'" + log + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream in(log);
+    std::ostringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("Opening COM1 ....................[ Failed ]\nCOM1 (" +
+                              files.PathOf("missing") + "): no such device\n"
+                              "Opening COM2 ....................[   OK   ]\n"),
+              std::string::npos)
+        << text.str();
+    EXPECT_NE(text.str().find("\nChecking KVM version....[   OK   ]\n"), std::string::npos) << text.str();
+}
+
+// The go-ahead comes late, as after a slow flash erase: the worker is sending
+// (the second model header is out) and waits for it while the test signals.
+// The window for the signals is the delay; a run that is aborted does not
+// wait it out, so the second test can afford a longer, safer one.
+SwitchSimConfig SlowErase(std::chrono::milliseconds delay)
+{
+    SwitchSimConfig config;
+    config.goAheadDelay = delay;
+    return config;
+}
+
+constexpr std::size_t kFramesUntilSecondModelHeader = 6; // probe, re-search, 2 headers, ready probe, header
+
+TEST(CliInterrupt, OneCtrlCDuringTheUpgradeOnlyWarns)
+{
+    FirmwareTestFiles files;
+    const Bytes image = Firmware(2048);
+    const std::string path = files.Write("fw.bin", image);
+    auto sim = StartSim(SlowErase(1500ms));
+    CliChild child({"--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", path});
+    ASSERT_TRUE(sim->WaitForFrames(kFramesUntilSecondModelHeader, 30s));
+    child.Signal(SIGINT);
+    EXPECT_TRUE(child.WaitForErr("press Ctrl-C again to abort", 30s)) << child.ErrSoFar();
+    const CliRunner::Result result = child.Wait();
+    SCOPED_TRACE("stdout:\n" + result.out + "\nstderr:\n" + result.err);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.err.find("can leave the switch unusable"), std::string::npos);
+    ASSERT_TRUE(sim->WaitForEndOfImage(5s));
+    EXPECT_EQ(sim->Report().image, image);
+    EXPECT_TRUE(EndsWith(result.out, kUpgradeLogEnd));
+}
+
+TEST(CliInterrupt, TwoCtrlCsAbortTheUpgrade)
+{
+    FirmwareTestFiles files;
+    const std::string path = files.Write("fw.bin", Firmware(2048));
+    auto sim = StartSim(SlowErase(4000ms));
+    CliChild child({"--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", path});
+    ASSERT_TRUE(sim->WaitForFrames(kFramesUntilSecondModelHeader, 30s));
+    child.Signal(SIGINT);
+    ASSERT_TRUE(child.WaitForErr("press Ctrl-C again to abort", 30s)) << child.ErrSoFar();
+    child.Signal(SIGINT);
+    const CliRunner::Result result = child.Wait();
+    SCOPED_TRACE("stdout:\n" + result.out + "\nstderr:\n" + result.err);
+    EXPECT_EQ(result.exitCode, 130);
+    EXPECT_NE(result.err.find("Upgrade aborted"), std::string::npos);
+    EXPECT_FALSE(sim->Report().endOfImage);
+    // The log's unfinished entry ends its line.
+    EXPECT_TRUE(EndsWith(result.out, "Connecting to KVM................\n"));
+}
+
+// Outside the transfer Ctrl-C ends the run at once: here a scan of twelve
+// silent ports, which would otherwise go on for seconds.
+TEST(CliInterrupt, CtrlCOutsideTheTransferExitsAtOnce)
+{
+    SwitchSimConfig silent;
+    silent.silent = true;
+    auto sim = StartSim(silent);
+    std::vector<std::string> args;
+    for (int number = 1; number <= 12; ++number)
+        args.insert(args.end(), {"--map", "COM" + std::to_string(number) + "=" + sim->DevicePath()});
+    args.push_back("check");
+    CliChild child(args);
+    ASSERT_TRUE(sim->WaitForFrames(1, 30s));
+    child.Signal(SIGINT);
+    const CliRunner::Result result = child.Wait();
+    SCOPED_TRACE("stdout:\n" + result.out + "\nstderr:\n" + result.err);
+    EXPECT_EQ(result.exitCode, 130);
+    EXPECT_TRUE(EndsWith(result.err, "Interrupted.\n"));
+    EXPECT_EQ(result.out.find("There is no KVM detected"), std::string::npos);
+    EXPECT_TRUE(EndsWith(result.out, "\n"));
+}
+
+} // namespace
