@@ -18,8 +18,11 @@ configure_and_build() {
   local targets=$1; shift
   cmake -S "$root" -B "$root/$dir" -G Ninja -DKVM_WERROR=ON "$@" >/dev/null
   # shellcheck disable=SC2086
-  ninja -C "$root/$dir" -j"$jobs" $targets | grep -v '^\[' || true
-  [[ ${PIPESTATUS[0]} -eq 0 ]] || { echo "build failed in $dir" >&2; exit 1; }
+  if ! ninja -C "$root/$dir" -j"$jobs" $targets >"$root/$dir/build.log" 2>&1; then
+    grep -v '^\[' "$root/$dir/build.log" >&2
+    echo "build failed in $dir" >&2
+    exit 1
+  fi
 }
 
 run_ctest() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "serial/PortTable.h"
 #include "tools/SwitchSim.h"
 
 namespace {
@@ -42,9 +43,12 @@ constexpr const char* kUsage =
     "  --image-out FILE          write the received image there at its end\n"
     "  --link PATH               make PATH a symbolic link to the device\n"
     "  --once                    exit after the first end-of-image frame\n"
+    "  --map COMn=DEVICE         (every program of the project takes it) replaces the\n"
+    "                            table of port names; here it only feeds --list-ports\n"
+    "  --list-ports              print the table of port names in use and exit\n"
     "  --help                    this text\n";
 
-enum class Parse { Run, Help, Bad };
+enum class Parse { Run, Help, ListPorts, Bad };
 
 bool ToInt(std::string_view text, int& value, int base = 10)
 {
@@ -82,6 +86,9 @@ bool ToDate(std::string_view text, std::uint8_t (&date)[3])
 Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std::string& error)
 {
     bool rejectCountGiven = false;
+    bool listPorts = false;
+    bool mapped = false;
+    PortTable mappedTable;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         std::string value;
@@ -192,6 +199,11 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std:
             ok = text(config.linkPath);
         } else if (option == "--once") {
             ok = flag(once);
+        } else if (option == "--map") {
+            ok = takeValue() && mappedTable.AddMapping(value, error);
+            mapped = true;
+        } else if (option == "--list-ports") {
+            ok = flag(listPorts);
         } else {
             error = "unknown option: " + option;
             ok = false;
@@ -201,6 +213,10 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std:
     }
     if (config.rejectBlock >= 0 && !rejectCountGiven)
         config.rejectCount = 1;
+    if (listPorts) {
+        PortTable::Process() = mapped ? mappedTable : PortTable::Detect();
+        return Parse::ListPorts;
+    }
     return Parse::Run;
 }
 
@@ -214,6 +230,9 @@ int main(int argc, char** argv)
     switch (ParseArgs(argc, argv, config, once, error)) {
     case Parse::Help:
         std::fputs(kUsage, stdout);
+        return 0;
+    case Parse::ListPorts:
+        std::fputs(PortTable::Process().Listing().c_str(), stdout);
         return 0;
     case Parse::Bad:
         std::fprintf(stderr, "kvm-switch-sim: %s (see --help)\n", error.c_str());
