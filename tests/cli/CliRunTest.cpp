@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "CliRunner.h"
-#include "FirmwareTestFiles.h"
+#include "tests/support/FirmwareTestFiles.h"
 
 namespace {
 

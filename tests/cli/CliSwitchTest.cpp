@@ -19,9 +19,9 @@
 
 #include "CliChild.h"
 #include "CliRunner.h"
-#include "FirmwareTestFiles.h"
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
+#include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
 
 namespace {

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "FirmwareTestFiles.h"
 #include "RecordingServices.h"
 #include "firmware/Crc16.h"
 #include "firmware/FirmwareInfoText.h"
 #include "firmware/FirmwareLoader.h"
 #include "kvm/SharedState.h"
+#include "tests/support/FirmwareTestFiles.h"
 
 namespace {
 

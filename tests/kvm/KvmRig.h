@@ -22,6 +22,12 @@ public:
     }
 
     void Map(const std::string& portName, const SwitchSim& sim) { table.Map(portName, sim.DevicePath()); }
+    // The switch on portName, and portName chosen in the port selector.
+    void Attach(const std::string& portName, const SwitchSim& sim)
+    {
+        Map(portName, sim);
+        services.SetPortSelection(portName);
+    }
 
     // A named-port upgrade of a valid file, as the Upgrade button would start it.
     void SelectFirmware(const std::string& path, std::uint8_t modelIndex = 0, std::uint8_t family = 1)

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "FirmwareDir.h"
 #include "TestSupport.h"
+#include "tests/support/FirmwareTestFiles.h"
 
 namespace {
 
@@ -83,24 +83,23 @@ class UpgradeRejectionBudget : public ::testing::TestWithParam<BudgetCase> {};
 TEST_P(UpgradeRejectionBudget, FailsOnTheRejectionPastTheBudget)
 {
     const BudgetCase& c = GetParam();
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     SwitchSimConfig config;
     config.goAheadDelay = c.goAheadDelay;
     config.rejectBlock = c.rejectBlock;
     config.rejectCount = c.rejections;
     auto sim = StartSim(config);
     KvmRig rig;
-    rig.Map("COM1", *sim);
-    const std::string path = dir.WriteImage("fw.bin", 768);
+    rig.Attach("COM1", *sim);
+    const std::string path = files.WriteImage("fw.bin", 768);
     rig.SelectFirmware(path);
-    rig.services.SetPortSelection("COM1");
 
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 1);
 
     const SwitchSimReport report = sim->Report();
     if (c.completes) {
-        ExpectCompleteRun(rig, *sim, FirmwareDir::ReadBytes(path));
+        ExpectCompleteRun(rig, *sim, FirmwareTestFiles::ReadBytes(path));
         EXPECT_EQ(report.blockFrames, 3 + c.rejections);
     } else {
         ExpectFailedRun(rig, sim.get(), kTimeout, "[ Failed ]");
@@ -148,15 +147,14 @@ class UpgradeSilence : public ::testing::TestWithParam<SilenceCase> {};
 TEST_P(UpgradeSilence, EndsAfterTheSilenceLimit)
 {
     const SilenceCase& c = GetParam();
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     SwitchSimConfig config;
     config.silentFromBlock = c.silentFromBlock;
     config.hangupAfterBlock = c.hangupAfterBlock;
     auto sim = StartSim(config);
     KvmRig rig;
-    rig.Map("COM1", *sim);
-    rig.SelectFirmware(dir.WriteImage("fw.bin", 768));
-    rig.services.SetPortSelection("COM1");
+    rig.Attach("COM1", *sim);
+    rig.SelectFirmware(files.WriteImage("fw.bin", 768));
 
     const auto start = Clock::now();
     rig.ops.Upgrade();
@@ -191,14 +189,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpgradeSilence,
 // meanwhile must not touch the run.
 TEST(UpgradeHandshake, MissingGoAheadAndNoSecondRunMeanwhile)
 {
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     SwitchSimConfig config;
     config.noGoAhead = true;
     auto sim = StartSim(config);
     KvmRig rig;
-    rig.Map("COM1", *sim);
-    rig.SelectFirmware(dir.WriteImage("fw.bin", 768), 4, 2);
-    rig.services.SetPortSelection("COM1");
+    rig.Attach("COM1", *sim);
+    rig.SelectFirmware(files.WriteImage("fw.bin", 768), 4, 2);
 
     rig.ops.Upgrade();
     // The worker waits for seconds on the go-ahead; it is still running here.
@@ -219,9 +216,9 @@ TEST(UpgradeHandshake, MissingGoAheadAndNoSecondRunMeanwhile)
 // the re-search and ends in the go-ahead time-out after the three pauses.
 TEST(UpgradeHandshake, ProbeThatFoundNothing)
 {
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     KvmRig rig;
-    rig.SelectFirmware(dir.WriteImage("fw.bin", 768));
+    rig.SelectFirmware(files.WriteImage("fw.bin", 768));
     rig.services.SetPortSelection("COM7");
 
     const auto start = Clock::now();
@@ -261,16 +258,15 @@ class UpgradeResearch : public ::testing::TestWithParam<ResearchCase> {};
 TEST_P(UpgradeResearch, GivesTheSwitchThreeProbes)
 {
     const ResearchCase& c = GetParam();
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     SwitchSimConfig config;
     config.answerProbeUntil = 1;
     config.answerProbeAgainFrom = c.answeredAgainFrom;
     auto sim = StartSim(config);
     KvmRig rig;
-    rig.Map("COM1", *sim);
-    const std::string path = dir.WriteImage("fw.bin", 300);
+    rig.Attach("COM1", *sim);
+    const std::string path = files.WriteImage("fw.bin", 300);
     rig.SelectFirmware(path, 3, 2);
-    rig.services.SetPortSelection("COM1");
 
     rig.ops.Upgrade();
     EXPECT_EQ(rig.state.probeResult, kProbeFoundOnNamedPort);
@@ -282,7 +278,7 @@ TEST_P(UpgradeResearch, GivesTheSwitchThreeProbes)
     EXPECT_EQ(std::vector<Bytes>(report.frames.begin(), report.frames.begin() + probes.size()), probes);
     if (c.completes) {
         EXPECT_EQ(exitCode, 1);
-        ExpectCompleteRun(rig, *sim, FirmwareDir::ReadBytes(path));
+        ExpectCompleteRun(rig, *sim, FirmwareTestFiles::ReadBytes(path));
         ASSERT_GT(report.frames.size(), probes.size());
         EXPECT_EQ(report.frames[probes.size()], (Bytes{0x02, 3, 0x00}));
         return;
@@ -310,20 +306,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpgradeResearch,
 // follows. Three full waits of the handshake: about 7 s.
 TEST(UpgradeHandshake, NoReplyToTheReadyProbes)
 {
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     SwitchSimConfig config;
     config.noReadyReply = true;
     auto sim = StartSim(config);
     KvmRig rig;
-    rig.Map("COM1", *sim);
-    const std::string path = dir.WriteImage("fw.bin", 300);
+    rig.Attach("COM1", *sim);
+    const std::string path = files.WriteImage("fw.bin", 300);
     rig.SelectFirmware(path, 3, 2);
-    rig.services.SetPortSelection("COM1");
 
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 1);
 
-    ExpectCompleteRun(rig, *sim, FirmwareDir::ReadBytes(path));
+    ExpectCompleteRun(rig, *sim, FirmwareTestFiles::ReadBytes(path));
     const std::vector<Bytes> handshake = {{0x01}, {0x01}, {0x02, 3, 0}, {0x02, 2, 0},
                                           {0x01}, {0x01}, {0x01}, {0x02, 3, 0}};
     const SwitchSimReport report = sim->Report();
@@ -334,7 +329,7 @@ TEST(UpgradeHandshake, NoReplyToTheReadyProbes)
 
 struct FileCase {
     const char* name;
-    std::function<std::string(FirmwareDir&)> makeFile; // the path the worker will read
+    std::function<std::string(const FirmwareTestFiles&)> makeFile; // the path the worker will read
     const char* status;
 };
 
@@ -350,12 +345,11 @@ class UpgradeFileProblem : public ::testing::TestWithParam<FileCase> {};
 TEST_P(UpgradeFileProblem, SendsNothing)
 {
     const FileCase& c = GetParam();
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     auto sim = StartSim();
     KvmRig rig;
-    rig.Map("COM1", *sim);
-    rig.SelectFirmware(c.makeFile(dir));
-    rig.services.SetPortSelection("COM1");
+    rig.Attach("COM1", *sim);
+    rig.SelectFirmware(c.makeFile(files));
 
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 0);
@@ -371,35 +365,35 @@ TEST_P(UpgradeFileProblem, SendsNothing)
 INSTANTIATE_TEST_SUITE_P(
     Files, UpgradeFileProblem,
     ::testing::Values(
-        FileCase{"Missing", [](FirmwareDir& d) { return d.Path() + "/gone.bin"; }, "Error: File can't be opened."},
+        FileCase{"Missing", [](const FirmwareTestFiles& f) { return f.PathOf("gone.bin"); },
+                 "Error: File can't be opened."},
         // Opens, but every read fails: no empty image may pass for the file.
         FileCase{"ReadFails",
-                 [](FirmwareDir& d) {
-                     std::filesystem::create_directory(d.Path() + "/folder.bin");
-                     return d.Path() + "/folder.bin";
+                 [](const FirmwareTestFiles& f) {
+                     std::filesystem::create_directory(f.PathOf("folder.bin"));
+                     return f.PathOf("folder.bin");
                  },
                  "Error: File can't be opened."},
         FileCase{"GrownPastTheBuffer",
-                 [](FirmwareDir& d) {
+                 [](const FirmwareTestFiles& f) {
                      // A good CRC over all 131073 bytes: only the size is wrong.
-                     return d.WriteImage("big.bin", kImageCapacity + 1);
+                     return f.WriteImage("big.bin", kImageCapacity + 1);
                  },
                  "Error: File is larger than 131072 bytes."},
         FileCase{"ChangedAfterSelection",
-                 [](FirmwareDir& d) {
-                     const std::string path = d.WriteImage("fw.bin", 768);
-                     Bytes bytes = FirmwareDir::ReadBytes(path);
+                 [](const FirmwareTestFiles& f) {
+                     Bytes bytes = FirmwareTestFiles::ReadBytes(f.WriteImage("fw.bin", 768));
                      bytes[100] ^= 0x01;
-                     return d.WriteBytes("fw.bin", bytes);
+                     return f.Write("fw.bin", bytes);
                  },
                  "Error: File has changed, CRC error."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpgradeFileProblem, GrownFileNeverWritesPastTheBuffer)
 {
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     KvmRig rig;
-    rig.SelectFirmware(dir.WriteImage("big.bin", kImageCapacity + 3000));
+    rig.SelectFirmware(files.WriteImage("big.bin", kImageCapacity + 3000));
     rig.services.SetPortSelection("COM1");
 
     rig.ops.Upgrade();

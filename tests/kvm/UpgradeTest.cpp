@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "FirmwareDir.h"
 #include "TestSupport.h"
+#include "tests/support/FirmwareTestFiles.h"
 
 namespace {
 
@@ -101,18 +101,18 @@ class UpgradeTransfer : public ::testing::TestWithParam<TransferCase> {};
 TEST_P(UpgradeTransfer, SendsTheFileAndReportsCompletion)
 {
     const TransferCase& c = GetParam();
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     auto sim = StartSim();
     KvmRig rig;
     rig.Map("COM1", *sim);
-    const std::string path = dir.WriteImage("fw.bin", c.size);
+    const std::string path = files.WriteImage("fw.bin", c.size);
     rig.SelectFirmware(path, c.modelIndex, c.family);
     rig.services.SetPortSelection(c.selection);
 
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 1);
 
-    const Bytes file = FirmwareDir::ReadBytes(path);
+    const Bytes file = FirmwareTestFiles::ReadBytes(path);
     ExpectCompleteRun(rig, *sim, file);
     const SwitchSimReport report = sim->Report();
 
@@ -146,18 +146,17 @@ INSTANTIATE_TEST_SUITE_P(
 // One run (about 12 s of reply silences) serves every check on it.
 TEST(UpgradeLargest, FullImageOf131072Bytes)
 {
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     auto sim = StartSim();
     KvmRig rig;
-    rig.Map("COM2", *sim);
-    const std::string path = dir.WriteImage("big.bin", kImageCapacity, 7);
+    rig.Attach("COM2", *sim);
+    const std::string path = files.WriteImage("big.bin", kImageCapacity, 7);
     rig.SelectFirmware(path, 2, 1);
-    rig.services.SetPortSelection("COM2");
 
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 1);
 
-    const Bytes file = FirmwareDir::ReadBytes(path);
+    const Bytes file = FirmwareTestFiles::ReadBytes(path);
     ExpectCompleteRun(rig, *sim, file);
     const SwitchSimReport report = sim->Report();
     ExpectBlocksOfFile(BlockFrames(report), file);
@@ -187,22 +186,21 @@ TEST(UpgradeLargest, FullImageOf131072Bytes)
 // block still takes its full budget of three rejections.
 TEST(UpgradeResend, SilentAttemptsResendTheSameBlockUncounted)
 {
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     SwitchSimConfig slow;
     slow.flashWriteDelay = std::chrono::milliseconds(150);
     slow.rejectBlock = 0;
     slow.rejectCount = 3;
     auto sim = StartSim(slow);
     KvmRig rig;
-    rig.Map("COM1", *sim);
-    const std::string path = dir.WriteImage("fw.bin", 700);
+    rig.Attach("COM1", *sim);
+    const std::string path = files.WriteImage("fw.bin", 700);
     rig.SelectFirmware(path);
-    rig.services.SetPortSelection("COM1");
 
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 1);
 
-    const Bytes file = FirmwareDir::ReadBytes(path);
+    const Bytes file = FirmwareTestFiles::ReadBytes(path);
     ExpectCompleteRun(rig, *sim, file);
     const auto blocks = BlockFrames(sim->Report());
     EXPECT_GT(blocks.size(), 3u + 3u) << "no block was resent after a silence";
@@ -221,18 +219,17 @@ TEST(UpgradeResend, SilentAttemptsResendTheSameBlockUncounted)
 // next run at once, while the finished worker's thread is still returning.
 TEST(UpgradeAgain, NextRunRightAfterTheControlsComeBack)
 {
-    FirmwareDir dir;
+    FirmwareTestFiles files;
     auto sim = StartSim();
     KvmRig rig;
-    rig.Map("COM1", *sim);
-    rig.services.SetPortSelection("COM1");
-    rig.SelectFirmware(dir.WriteImage("first.bin", 256, 1));
+    rig.Attach("COM1", *sim);
+    rig.SelectFirmware(files.WriteImage("first.bin", 256, 1));
 
     rig.ops.Upgrade();
     ASSERT_TRUE(rig.services.WaitForEnable(1, std::chrono::seconds(60)));
     EXPECT_EQ(rig.ops.LastUpgradeOutcome(), UpgradeOutcome::Complete);
 
-    const std::string second = dir.WriteImage("second.bin", 600, 2);
+    const std::string second = files.WriteImage("second.bin", 600, 2);
     rig.SelectFirmware(second);
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 1);
@@ -241,7 +238,7 @@ TEST(UpgradeAgain, NextRunRightAfterTheControlsComeBack)
     EXPECT_EQ(rig.services.CallCount("enable"), 2);
     ASSERT_TRUE(sim->WaitForEndOfImageCount(2, std::chrono::seconds(10)));
     const SwitchSimReport report = sim->Report();
-    EXPECT_EQ(report.image, FirmwareDir::ReadBytes(second));
+    EXPECT_EQ(report.image, FirmwareTestFiles::ReadBytes(second));
     EXPECT_EQ(report.storedSequences, (Bytes{0, 1, 2})); // numbering starts afresh
 }
 

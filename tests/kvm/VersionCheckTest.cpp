@@ -71,8 +71,7 @@ TEST_P(VersionCompare, ShowsBothDatesAndWhichIsNewer)
     const CompareCase& c = GetParam();
     auto sim = StartSim(SwitchDated(c.kvm[0], c.kvm[1], c.kvm[2]));
     KvmRig rig;
-    rig.Map("COM3", *sim);
-    rig.services.SetPortSelection("COM3");
+    rig.Attach("COM3", *sim);
     SetFirmwareDate(rig, c.firmware[0], c.firmware[1], c.firmware[2]);
     rig.state.firmwarePath = "/fw/PZN442-7-12-25.bin";
 
@@ -125,8 +124,7 @@ TEST_P(VersionInfoOnly, ShowsTheSwitchAlone)
     const InfoCase& c = GetParam();
     auto sim = StartSim(SwitchDated(7, 5, 3));
     KvmRig rig;
-    rig.Map("COM3", *sim);
-    rig.services.SetPortSelection("COM3");
+    rig.Attach("COM3", *sim);
     SetFirmwareDate(rig, 7, 12, 25);
     rig.state.firmwareDateKnown = c.dateKnown;
     rig.state.infoBlock[0] = c.modelIndex;
@@ -152,8 +150,7 @@ TEST(VersionCheck, ModelTextWithoutZeroInTheReplyEndsAtTheReply)
     // 6 + 300 bytes: cut at 256, so no terminating zero arrives.
     auto sim = StartSim(SwitchDated(1, 2, 3, std::string(300, 'M')));
     KvmRig rig;
-    rig.Map("COM3", *sim);
-    rig.services.SetPortSelection("COM3");
+    rig.Attach("COM3", *sim);
 
     rig.ops.CheckVersion();
 
@@ -289,8 +286,7 @@ TEST_P(VersionQuery, UpToThreeRequests)
     config.answerProbeAgainFrom = c.answeredAgainFrom;
     auto sim = StartSim(config);
     KvmRig rig;
-    rig.Map("COM3", *sim);
-    rig.services.SetPortSelection("COM3");
+    rig.Attach("COM3", *sim);
 
     rig.ops.CheckVersion();
 

@@ -12,19 +12,24 @@
 #include <QThread>
 #include <atomic>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "DialogRig.h"
 #include "EnabledOrder.h"
 #include "GatedDlg.h"
-#include "TestFirmware.h"
 #include "kvm/KvmOperations.h"
+#include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
 #include "ui/CUpgradeDlg.h"
 #include "ui/LogPane.h"
 
 namespace {
+
+using F = FirmwareTestFiles;
 
 const QString kUsage = QStringLiteral(
     "Usage:\n\t1. Connect upgrade cable to COM.\n\n\t2. Select firmware file.\n\n\t3. Click Upgrade button.");
@@ -48,6 +53,21 @@ bool OperationControlsEnabled(const CUpgradeDlg& dlg, bool enabled)
 QString Texts(const CUpgradeDlg& dlg)
 {
     return dlg.StatusLineText() + QLatin1Char('|') + dlg.LogPaneText();
+}
+
+// size bytes in all: filler, a valid info record and the CRC trailer.
+F::Bytes WithInfoRecord(std::size_t size, std::uint8_t index, std::uint8_t d1, std::uint8_t d2, std::uint8_t d3)
+{
+    return F::WithCrc(F::Join({F::Filler(size - 12), F::InfoRecord(index, d1, d2, d3)}));
+}
+
+// Picks path with Select File and COM1 in the port selector, as a user would
+// before pressing Upgrade.
+void SelectFileAndCom1(CUpgradeDlg& dlg, const QString& path)
+{
+    dlg.SetChooseFile([path] { return std::optional<QString>(path); });
+    dlg.OnOK();
+    qobject_cast<QComboBox*>(dlg.Control(CUpgradeDlg::IDC_PORT))->setCurrentText("COM1");
 }
 
 QImage Render(const QFont& font, const QString& text)
@@ -274,7 +294,7 @@ void UpgradeDlgTest::enterKey()
 void UpgradeDlgTest::selectFile_data()
 {
     QTest::addColumn<QString>("fileName");
-    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<F::Bytes>("content");
     QTest::addColumn<bool>("exists");
     QTest::addColumn<QString>("log");
     QTest::addColumn<int>("valid");
@@ -283,35 +303,35 @@ void UpgradeDlgTest::selectFile_data()
     const QString longer = QStringLiteral(
         "Firmware infomation :\nModel : %1\nVersion : %2\n\nPress Check KVM to compare version date.");
     const QString shorter = QStringLiteral("Firmware infomation :\nModel : %1\nVersion : %2");
-    QByteArray broken = TestFirmware::WithInfoRecord(4096, 2, 7, 12, 25);
-    broken[100] = static_cast<char>(broken[100] ^ 0x01);
+    F::Bytes broken = WithInfoRecord(4096, 2, 7, 12, 25);
+    broken[100] ^= 0x01;
 
-    QTest::newRow("info record") << "update.bin" << TestFirmware::WithInfoRecord(4096, 2, 7, 12, 25) << true
+    QTest::newRow("info record") << "update.bin" << WithInfoRecord(4096, 2, 7, 12, 25) << true
                                  << longer.arg("PZN442", "7-12-25") << 1 << "";
-    QTest::newRow("date in the name") << "r315-07-11-30.bin" << TestFirmware::WithCrc(TestFirmware::Filler(1000))
-                                      << true << longer.arg("Corva", "07-11-30") << 1 << "";
+    QTest::newRow("date in the name") << "r315-07-11-30.bin" << F::WithCrc(F::Filler(1000)) << true
+                                      << longer.arg("Corva", "07-11-30") << 1 << "";
     QTest::newRow("CRC failure") << "update.bin" << broken << true
                                  << shorter.arg("CRC error.", " You may not continue upgrade\n\twith this file.") << 0
                                  << "";
     QTest::newRow("name without a date")
-        << "firmware.bin" << TestFirmware::WithCrc(TestFirmware::Filler(1000)) << true
+        << "firmware.bin" << F::WithCrc(F::Filler(1000)) << true
         << shorter.arg("firmware.bin", "Unable to recognize date.") << 1 << "";
-    QTest::newRow("missing file") << "absent.bin" << QByteArray() << false << shorter.arg("CRC error.", "") << 0
+    QTest::newRow("missing file") << "absent.bin" << F::Bytes() << false << shorter.arg("CRC error.", "") << 0
                                   << "Warning: File not exists!";
 }
 
 void UpgradeDlgTest::selectFile()
 {
     QFETCH(QString, fileName);
-    QFETCH(QByteArray, content);
+    QFETCH(F::Bytes, content);
     QFETCH(bool, exists);
     QFETCH(QString, log);
     QFETCH(int, valid);
     QFETCH(QString, warning);
 
-    TestFirmware files;
-    QVERIFY(files.IsValid());
-    const QString path = exists ? files.Write(fileName, content) : files.PathOf(fileName);
+    const F files;
+    const std::string name = fileName.toStdString();
+    const QString path = QString::fromStdString(exists ? files.Write(name, content) : files.PathOf(name));
     QVERIFY(!path.isEmpty());
 
     DialogRig rig;
@@ -339,8 +359,8 @@ void UpgradeDlgTest::selectFile()
 
 void UpgradeDlgTest::cancelAfterValidFile()
 {
-    TestFirmware files;
-    const QString path = files.Write("update.bin", TestFirmware::WithInfoRecord(2048, 1, 3, 4, 21));
+    const F files;
+    const QString path = QString::fromStdString(files.Write("update.bin", WithInfoRecord(2048, 1, 3, 4, 21)));
     DialogRig rig;
     CUpgradeDlg& dlg = rig.Dialog();
     dlg.SetChooseFile([&] { return std::optional<QString>(path); });
@@ -601,19 +621,17 @@ void UpgradeDlgTest::cancelConfirmation()
     SwitchSim sim;
     std::string error;
     QVERIFY2(sim.Start(&error), error.c_str());
-    TestFirmware files;
-    const QString path = files.Write("update.bin", TestFirmware::WithInfoRecord(1024, 2, 7, 12, 25));
+    const F files;
+    const QString path = QString::fromStdString(files.Write("update.bin", WithInfoRecord(1024, 2, 7, 12, 25)));
     DialogRig rig;
     rig.table.Map("COM1", sim.DevicePath());
     CUpgradeDlg& dlg = rig.Dialog();
     QStringList asked;
-    dlg.SetChooseFile([&] { return std::optional<QString>(path); });
     dlg.SetConfirmBox([&](const QString& text, const QString& caption) {
         asked << caption << text;
         return false;
     });
-    dlg.OnOK();
-    qobject_cast<QComboBox*>(dlg.Control(CUpgradeDlg::IDC_PORT))->setCurrentText("COM1");
+    SelectFileAndCom1(dlg, path);
     const QString shown = Texts(dlg);
 
     dlg.OnUpgrade();
@@ -650,19 +668,17 @@ void UpgradeDlgTest::upgradeEnds()
     SwitchSim sim(config);
     std::string error;
     QVERIFY2(sim.Start(&error), error.c_str());
-    TestFirmware files;
-    const QByteArray image = TestFirmware::WithInfoRecord(2000, 2, 7, 12, 25);
-    const QString path = files.Write("update.bin", image);
+    const F files;
+    const F::Bytes image = WithInfoRecord(2000, 2, 7, 12, 25);
+    const QString path = QString::fromStdString(files.Write("update.bin", image));
 
     DialogRig rig;
     rig.table.Map("COM1", sim.DevicePath());
     CUpgradeDlg& dlg = rig.Dialog();
-    dlg.SetChooseFile([&] { return std::optional<QString>(path); });
     dlg.SetConfirmBox([](const QString&, const QString&) { return true; });
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    dlg.OnOK();
-    qobject_cast<QComboBox*>(dlg.Control(CUpgradeDlg::IDC_PORT))->setCurrentText("COM1");
+    SelectFileAndCom1(dlg, path);
     if (end == 1)
         QVERIFY(QFile::remove(path));
 
@@ -680,8 +696,7 @@ void UpgradeDlgTest::upgradeEnds()
     if (end == 0) {
         QVERIFY(dlg.LogPaneText().endsWith(QStringLiteral("Upgrading in progress............[   OK   ]")));
         QVERIFY(sim.WaitForEndOfImage(std::chrono::seconds(10)));
-        const std::vector<std::uint8_t> received = sim.Report().image;
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(received.data()), int(received.size())), image);
+        QCOMPARE(sim.Report().image, image);
     }
 }
 
@@ -690,17 +705,15 @@ void UpgradeDlgTest::closeRefusedDuringRun()
     SwitchSim sim;
     std::string error;
     QVERIFY2(sim.Start(&error), error.c_str());
-    TestFirmware files;
-    const QString path = files.Write("update.bin", TestFirmware::WithInfoRecord(1024, 2, 7, 12, 25));
+    const F files;
+    const QString path = QString::fromStdString(files.Write("update.bin", WithInfoRecord(1024, 2, 7, 12, 25)));
     DialogRig rig;
     rig.table.Map("COM1", sim.DevicePath());
     GatedDlg dlg(*rig.state);
-    dlg.SetChooseFile([&] { return std::optional<QString>(path); });
     dlg.SetConfirmBox([](const QString&, const QString&) { return true; });
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    dlg.OnOK();
-    qobject_cast<QComboBox*>(dlg.Control(CUpgradeDlg::IDC_PORT))->setCurrentText("COM1");
+    SelectFileAndCom1(dlg, path);
 
     dlg.OnUpgrade();
     QTRY_VERIFY_WITH_TIMEOUT(dlg.WorkerWaiting(), 30000);
@@ -730,15 +743,13 @@ void UpgradeDlgTest::destroyDuringRun()
     SwitchSim sim(config);
     std::string error;
     QVERIFY2(sim.Start(&error), error.c_str());
-    TestFirmware files;
-    const QString path = files.Write("update.bin", TestFirmware::WithInfoRecord(32768, 2, 7, 12, 25));
+    const F files;
+    const QString path = QString::fromStdString(files.Write("update.bin", WithInfoRecord(32768, 2, 7, 12, 25)));
     DialogRig rig;
     rig.table.Map("COM1", sim.DevicePath());
     CUpgradeDlg& dlg = rig.Dialog();
-    dlg.SetChooseFile([&] { return std::optional<QString>(path); });
     dlg.SetConfirmBox([](const QString&, const QString&) { return true; });
-    dlg.OnOK();
-    qobject_cast<QComboBox*>(dlg.Control(CUpgradeDlg::IDC_PORT))->setCurrentText("COM1");
+    SelectFileAndCom1(dlg, path);
     dlg.OnUpgrade();
     QVERIFY(dlg.Operations().WorkerRunning());
 

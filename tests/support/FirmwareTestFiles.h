@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -18,9 +20,14 @@ public:
 
     // Writes bytes to name inside the folder; returns the full path.
     std::string Write(const std::string& name, const Bytes& bytes) const;
+    // A file of size bytes that passes the CRC check: pseudo-random content
+    // whose last two bytes are the CRC-16 of the rest. Size 0 is an empty
+    // file, whose CRC is 0 as well.
+    std::string WriteImage(const std::string& name, std::size_t size, unsigned seed = 1) const;
     std::string PathOf(const std::string& name) const;
     const std::filesystem::path& Folder() const { return m_folder; }
 
+    static Bytes ReadBytes(const std::string& path);
     // body followed by its CRC-16 trailer, high byte first.
     static Bytes WithCrc(Bytes body);
     // Six info bytes (model index, three date bytes, a zero, and a last byte

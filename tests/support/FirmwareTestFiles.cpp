@@ -1,8 +1,11 @@
-#include "FirmwareTestFiles.h"
+#include "tests/support/FirmwareTestFiles.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <random>
 #include <stdexcept>
+#include <utility>
 
 #include "firmware/Crc16.h"
 
@@ -33,6 +36,25 @@ std::string FirmwareTestFiles::Write(const std::string& name, const Bytes& bytes
     if (!out)
         throw std::runtime_error("cannot write " + path);
     return path;
+}
+
+std::string FirmwareTestFiles::WriteImage(const std::string& name, std::size_t size, unsigned seed) const
+{
+    if (size == 0)
+        return Write(name, {});
+    if (size == 1)
+        throw std::invalid_argument("an image with a CRC trailer has 0 or at least 2 bytes");
+    std::mt19937 random(seed);
+    Bytes body(size - 2);
+    for (auto& byte : body)
+        byte = static_cast<std::uint8_t>(random());
+    return Write(name, WithCrc(std::move(body)));
+}
+
+FirmwareTestFiles::Bytes FirmwareTestFiles::ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 FirmwareTestFiles::Bytes FirmwareTestFiles::WithCrc(Bytes body)
