@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "firmware/Crc16.h"
+#include "firmware/FirmwareFile.h"
 #include "kvm/DialogServices.h"
 #include "kvm/SharedState.h"
 
@@ -219,22 +220,6 @@ void LoadFromImage(SharedState& state, std::string_view fileName, const std::uin
         ParseFileName(state, fileName);
 }
 
-// Reads the whole file through the stream's buffer into image, which holds
-// kImageCapacity bytes; never stores past it. tooLarge is set when at least
-// one byte follows the capacity. False when the file cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& image, std::size_t& size,
-                   bool& tooLarge)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return false;
-    size = std::fread(image.data(), 1, image.size(), file);
-    tooLarge = size == image.size() && std::fgetc(file) != EOF;
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    return !failed;
-}
-
 } // namespace
 
 void LoadFirmwareInfoFromBytes(SharedState& state, const std::string& fileName,
@@ -245,17 +230,18 @@ void LoadFirmwareInfoFromBytes(SharedState& state, const std::string& fileName,
     LoadFromImage(state, fileName, tooLarge ? nullptr : bytes, tooLarge ? 0 : size, tooLarge);
 }
 
-void LoadFirmwareInfo(SharedState& state, DialogServices& services, const std::string& fileName)
+FirmwareFileResult LoadFirmwareInfo(SharedState& state, DialogServices& services,
+                                    const std::string& fileName)
 {
     BeginLoad(state);
     std::vector<std::uint8_t> image(kImageCapacity);
-    std::size_t size = 0;
-    bool tooLarge = false;
-    if (!ReadWholeFile(state.firmwarePath, image, size, tooLarge)) {
+    const FirmwareFileResult read = ReadFirmwareFile(state.firmwarePath, image.data(), image.size());
+    if (!read.Ok() && read.error != FirmwareFileResult::Error::TooLarge) {
         services.ShowWarning("File not exists!", "Warning");
         state.modelText = kCrcErrorText;
         state.firmwareValid = 0;
-        return;
+        return read;
     }
-    LoadFromImage(state, fileName, image.data(), size, tooLarge);
+    LoadFromImage(state, fileName, image.data(), read.size, !read.Ok());
+    return read;
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "firmware/FirmwareFile.h"
+
 struct SharedState;
 class DialogServices;
 
@@ -11,7 +13,10 @@ class DialogServices;
 // name) and leaves model, version, date fields, model index and family byte
 // in the shared state. fileName is the chosen file's name without folder.
 // The "File not exists!" box goes through services.ShowWarning.
-void LoadFirmwareInfo(SharedState& state, DialogServices& services, const std::string& fileName);
+// Returns how reading the file ended, so that a front end can say why a file
+// "does not exist" (a directory, no permission, a pipe).
+FirmwareFileResult LoadFirmwareInfo(SharedState& state, DialogServices& services,
+                                    const std::string& fileName);
 
 // The same checks on a file that has already been read: bytes holds the
 // size bytes of the whole file. A size above kImageCapacity is refused like

@@ -79,6 +79,11 @@ int CSerialPort::Purge()
     return m_backend->Purge() ? 1 : 0;
 }
 
+void CSerialPort::ReleaseForExit()
+{
+    m_backend->ReleaseForExit();
+}
+
 int CSerialPort::Close()
 {
     m_backend->Close();

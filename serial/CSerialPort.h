@@ -27,6 +27,11 @@ public:
     int Read(std::uint8_t* data, int length);
 
     bool IsOpen() const;
+
+    // For an abort from another thread just before the process ends: the
+    // line settings found at Open are put back and the exclusive flag is
+    // lifted; the descriptor goes with the process.
+    void ReleaseForExit();
     const SerialError& LastOpenError() const { return m_lastOpenError; }
 
     // Called with the reason every time Open fails, on the thread that called

@@ -349,3 +349,9 @@ std::size_t PosixSerialBackend::Write(const std::uint8_t* data, std::size_t leng
     }
     return done;
 }
+
+void PosixSerialBackend::ReleaseForExit()
+{
+    if (m_fd >= 0)
+        ::ioctl(m_fd, TIOCNXCL);
+}

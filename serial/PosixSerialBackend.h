@@ -24,6 +24,7 @@ public:
     bool Purge() override;
     std::size_t Write(const std::uint8_t* data, std::size_t length) override;
     std::size_t Read(std::uint8_t* data, std::size_t length) override;
+    void ReleaseForExit() override;
 
     // How long a write may wait for room in the output queue before it gives
     // up: writes have no time-out of their own, but a stalled line must not

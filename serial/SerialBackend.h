@@ -36,5 +36,11 @@ public:
     virtual std::size_t Write(const std::uint8_t* data, std::size_t length) = 0;
     virtual std::size_t Read(std::uint8_t* data, std::size_t length) = 0;
 
+    // The process is about to end without closing the port (an interrupt
+    // that aborts a run). Safe to call from another thread while the owner
+    // reads or writes: puts back the line settings found at Open and lifts
+    // the exclusive flag, so that neither outlives the process. Does not close.
+    virtual void ReleaseForExit() = 0;
+
     static std::unique_ptr<SerialBackend> Create();
 };

@@ -1,0 +1,19 @@
+#include "firmware/PrintableText.h"
+
+std::string PrintableText(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 0x0F];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
