@@ -7,6 +7,7 @@
 
 #include "firmware/Crc16.h"
 #include "firmware/FirmwareFile.h"
+#include "firmware/PrintableText.h"
 #include "kvm/DialogServices.h"
 #include "kvm/SharedState.h"
 
@@ -15,6 +16,8 @@ namespace {
 constexpr const char* kCrcErrorText = "CRC error.";
 constexpr const char* kCrcFailureDetail = " You may not continue upgrade\n\twith this file.";
 constexpr const char* kTooLargeDetail = " File is larger than 131072 bytes.";
+constexpr const char* kEmptyDetail = " File is empty.";
+constexpr const char* kAllZeroDetail = " File holds only zero bytes.";
 constexpr const char* kNoDateText = "Unable to recognize date.";
 
 // Row 0 never shows: an index of 0 makes the info record invalid.
@@ -44,6 +47,11 @@ void BeginLoad(SharedState& state)
     // empty them cannot get the previous file's model glued to this one's.
     state.modelText.clear();
     state.versionText.clear();
+    // Every load starts from the start-up family, so one file always goes
+    // out with one family header, whatever was loaded before it.
+    state.familyHeader[1] = kFamilyCorva;
+    state.checkedImageLength = 0;
+    state.checkedImageCrc = 0;
 }
 
 // A file that cannot be trusted keeps no model index either: the version check
@@ -173,6 +181,7 @@ void ParseFileName(SharedState& state, std::string_view name)
             state.familyHeader[1] = kFamilyPzn442;
             state.modelText = "PZN442";
         }
+        state.modelText = PrintableText(state.modelText);
         return;
     }
 
@@ -201,6 +210,9 @@ void ParseFileName(SharedState& state, std::string_view name)
     state.dateField2 = DateFieldValue(fields[1]);
     state.dateField3 = DateFieldValue(fields[2]);
     state.firmwareDateKnown = 1;
+    // A name may hold any byte but "/"; the texts are shown on screens.
+    state.modelText = PrintableText(state.modelText);
+    state.versionText = PrintableText(state.versionText);
 }
 
 void LoadFromImage(SharedState& state, std::string_view fileName, const std::uint8_t* bytes,
@@ -214,6 +226,18 @@ void LoadFromImage(SharedState& state, std::string_view fileName, const std::uin
         RefuseFile(state, kCrcFailureDetail);
         return;
     }
+    switch (FindBlankImage(bytes, size)) {
+    case BlankImage::Empty:
+        RefuseFile(state, kEmptyDetail);
+        return;
+    case BlankImage::AllZero:
+        RefuseFile(state, kAllZeroDetail);
+        return;
+    case BlankImage::No:
+        break;
+    }
+    state.checkedImageLength = static_cast<std::uint32_t>(size);
+    state.checkedImageCrc = ImageBodyCrc(bytes, size);
     if (FindLastInfoRecord(bytes, size, state.infoBlock) && InfoRecordValid(state.infoBlock))
         TakeInfoRecord(state);
     else
@@ -221,6 +245,23 @@ void LoadFromImage(SharedState& state, std::string_view fileName, const std::uin
 }
 
 } // namespace
+
+BlankImage FindBlankImage(const std::uint8_t* bytes, std::size_t size)
+{
+    if (size == 0)
+        return BlankImage::Empty;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (bytes[i] != 0)
+            return BlankImage::No;
+    }
+    return BlankImage::AllZero;
+}
+
+std::uint16_t ImageBodyCrc(const std::uint8_t* bytes, std::size_t size)
+{
+    constexpr std::size_t kTrailer = 2;
+    return size < kTrailer ? 0 : Crc16(bytes, static_cast<std::uint32_t>(size - kTrailer));
+}
 
 void LoadFirmwareInfoFromBytes(SharedState& state, const std::string& fileName,
                                const std::uint8_t* bytes, std::size_t size)

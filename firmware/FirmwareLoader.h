@@ -24,3 +24,14 @@ FirmwareFileResult LoadFirmwareInfo(SharedState& state, DialogServices& services
 // once the file is in memory; the fuzz target calls it straight.
 void LoadFirmwareInfoFromBytes(SharedState& state, const std::string& fileName,
                                const std::uint8_t* bytes, std::size_t size);
+
+// An image of no bytes, or of zero bytes only, passes the CRC test (its CRC
+// is 0) and is still no firmware: it is never sent.
+enum class BlankImage { No, Empty, AllZero };
+BlankImage FindBlankImage(const std::uint8_t* bytes, std::size_t size);
+
+// The CRC-16 of an image without its two-byte trailer, which for an image
+// that passed the CRC test is the value its trailer holds; 0 for an image
+// shorter than the trailer. With the length, what the upgrade compares to
+// make sure it sends the image that was checked.
+std::uint16_t ImageBodyCrc(const std::uint8_t* bytes, std::size_t size);

@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "firmware/Crc16.h"
+#include "firmware/FirmwareFile.h"
+#include "firmware/FirmwareLoader.h"
 #include "kvm/VersionReply.h"
 #include "serial/CSerialPort.h"
 #include "serial/FrameExchange.h"
@@ -91,6 +93,23 @@ void KvmOperations::AppendLog(const char* text)
     m_state.logText += m_state.Format("%s", text);
 }
 
+// A frame that did not go out whole (a line that never fell silent, a write
+// that failed) has no reply: whatever the line holds would otherwise be taken
+// for one. Returns ReceiveReply's count, 0 with the no-reply marker in
+// reply[0] when the frame did not go out.
+int KvmOperations::Exchange(const std::uint8_t* payload, int length, std::uint8_t* reply,
+                            int firstByteTimeoutMs, std::chrono::milliseconds pause)
+{
+    const bool sent = SendFrame(Port(), payload, length) == 1;
+    if (pause.count() > 0)
+        std::this_thread::sleep_for(pause);
+    if (!sent) {
+        reply[0] = kNoReplyMarker;
+        return 0;
+    }
+    return ReceiveReply(Port(), reply, firstByteTimeoutMs);
+}
+
 // ---------------------------------------------------------------------------
 // Probe
 
@@ -98,12 +117,11 @@ bool KvmOperations::RunProbeAttempts(int& attempts, bool named)
 {
     bool accepted = false;
     do {
-        SendFrame(Port(), m_state.probeCommand, 1);
-        const int count = ReceiveReply(Port(), m_state.replyBuffer, kProbeReplyWaitMs);
+        const int count = Exchange(m_state.probeCommand, 1, m_state.replyBuffer, kProbeReplyWaitMs);
         if (named)
             m_state.replyLength = count;
         ++attempts;
-        accepted = IsProbeAck(m_state.replyBuffer[0], m_state.ackSet);
+        accepted = count > 0 && IsProbeAck(m_state.replyBuffer[0], m_state.ackSet);
     } while (!accepted && attempts < kProbeAttempts);
     return accepted;
 }
@@ -207,14 +225,13 @@ void KvmOperations::QueryVersion()
     for (int attempt = 1; attempt <= kVersionRequests && !accepted; ++attempt) {
         m_state.logText += "..";
         m_services.UpdateData();
-        SendFrame(Port(), request, 1);
-        // The switch needs time to gather its version before it answers.
-        std::this_thread::sleep_for(kVersionReplyPause);
         // The frame layer cannot reach the shared reply buffer; a version
-        // request leaves it cleared all the same.
+        // request leaves it cleared all the same. The switch needs time to
+        // gather its version before it answers.
         m_state.replyBuffer[0] = 0;
-        count = ReceiveReply(Port(), reply, kProbeReplyWaitMs);
-        accepted = IsProbeAck(reply[0], m_state.ackSet);
+        count = Exchange(request, 1, reply, kProbeReplyWaitMs, kVersionReplyPause);
+        // A reply cut before its date bytes cannot be compared with anything.
+        accepted = count >= VersionReply::kMinimumLength && IsProbeAck(reply[0], m_state.ackSet);
         m_state.logText += accepted ? kVerdictOk : "..";
         m_services.UpdateData();
     }
@@ -390,6 +407,12 @@ int KvmOperations::UpgradeThreadProc()
     if (!TransferBlocks())
         return FailRun(kTimeoutStatus, 1);
 
+    // The switch takes the image only with the end-of-image frame: the run is
+    // complete once that frame has gone out, not before.
+    m_state.txFrame[0] = kEndOfImageCommand;
+    if (SendFrame(Port(), m_state.txFrame, 1) != 1)
+        return FailRun(kTimeoutStatus, 1);
+
     m_state.progressPercent = 100;
     m_services.SetProgress(100);
     while (m_state.progressDots < kProgressDotsMax) {
@@ -399,8 +422,6 @@ int KvmOperations::UpgradeThreadProc()
     AppendLog(kVerdictOk);
     m_services.SetStatus("Upgrade complete!");
     m_services.UpdateData();
-    m_state.txFrame[0] = kEndOfImageCommand;
-    SendFrame(Port(), m_state.txFrame, 1);
     return EndRun(1, UpgradeOutcome::Complete);
 }
 
@@ -408,34 +429,31 @@ int KvmOperations::UpgradeThreadProc()
 // of a failure, nullptr when the image is loaded and fit to be sent.
 const char* KvmOperations::LoadImage()
 {
-    std::FILE* file = std::fopen(m_state.firmwarePath.c_str(), "rb");
-    if (!file)
-        return "Error: File can't be opened.";
-
-    // The file may have changed since it was checked: a byte past the buffer
-    // means it has grown too large, and is never stored.
-    bool tooLarge = false;
-    int byte;
-    while ((byte = std::fgetc(file)) != EOF) {
-        if (m_state.imageLength >= kImageCapacity) {
-            tooLarge = true;
-            break;
-        }
-        m_state.imageBuffer[m_state.imageLength++] = static_cast<std::uint8_t>(byte);
-    }
-    // A read that failed part-way is no end of file: the image would be cut.
-    const bool readFailed = std::ferror(file) != 0;
+    const FirmwareFileResult read =
+        ReadFirmwareFile(m_state.firmwarePath, m_state.imageBuffer, kImageCapacity);
+    m_state.imageLength = static_cast<std::uint32_t>(read.size);
     m_state.bytesRemaining = m_state.imageLength;
-    std::fclose(file);
     m_services.UpdateData();
 
-    if (readFailed)
-        return "Error: File can't be opened.";
-    if (tooLarge)
+    // A read that failed part-way is no end of file: the image would be cut.
+    if (read.error == FirmwareFileResult::Error::TooLarge)
         return "Error: File is larger than 131072 bytes.";
-    // A damaged image can leave the switch unable to start: send only what
-    // still carries a good CRC.
-    if (Crc16(m_state.imageBuffer, m_state.imageLength) != 0)
+    if (!read.Ok())
+        return "Error: File can't be opened.";
+    switch (FindBlankImage(m_state.imageBuffer, m_state.imageLength)) {
+    case BlankImage::Empty:
+        return "Error: File is empty.";
+    case BlankImage::AllZero:
+        return "Error: File holds only zero bytes.";
+    case BlankImage::No:
+        break;
+    }
+    // Only the image that was checked is sent: a file that changed since, was
+    // damaged, or was a pipe that cannot be read twice could leave the switch
+    // unable to start.
+    if (Crc16(m_state.imageBuffer, m_state.imageLength) != 0
+        || m_state.imageLength != m_state.checkedImageLength
+        || ImageBodyCrc(m_state.imageBuffer, m_state.imageLength) != m_state.checkedImageCrc)
         return "Error: File has changed, CRC error.";
     return nullptr;
 }
@@ -445,9 +463,8 @@ bool KvmOperations::Research()
 {
     do {
         ++m_state.retryCount;
-        SendFrame(Port(), m_state.probeCommand, 1);
-        ReceiveReply(Port(), m_state.replyBuffer, kProbeReplyWaitMs);
-        if (IsProbeAck(m_state.replyBuffer[0], m_state.ackSet))
+        if (Exchange(m_state.probeCommand, 1, m_state.replyBuffer, kProbeReplyWaitMs) > 0
+            && IsProbeAck(m_state.replyBuffer[0], m_state.ackSet))
             return true;
     } while (m_state.retryCount < kResearchAttempts);
     return false;
@@ -514,9 +531,9 @@ bool KvmOperations::TransferBlocks()
         m_state.txFrame[0] = kDataBlockCommand;
         m_state.txFrame[1] = m_state.blockSequence;
         std::memcpy(m_state.txFrame + 2, m_state.imageBuffer + m_state.bytesSent, m_state.blockLength);
-        SendFrame(Port(), m_state.txFrame, static_cast<int>(m_state.blockLength) + 2);
         const Clock::time_point waitStart = Clock::now();
-        m_state.replyLength = ReceiveReply(Port(), m_state.replyBuffer, kBlockReplyWaitMs);
+        m_state.replyLength = Exchange(m_state.txFrame, static_cast<int>(m_state.blockLength) + 2,
+                                       m_state.replyBuffer, kBlockReplyWaitMs);
 
         if (m_state.replyLength == 0) {
             // A silent block is sent again uncounted, but not for ever.

@@ -71,6 +71,8 @@ protected:
 private:
     CSerialPort* Port() const { return m_state.port; }
     void AppendLog(const char* text);
+    int Exchange(const std::uint8_t* payload, int length, std::uint8_t* reply, int firstByteTimeoutMs,
+                 std::chrono::milliseconds pause = std::chrono::milliseconds(0));
     bool RunProbeAttempts(int& attempts, bool named);
 
     void QueryVersion();

@@ -26,6 +26,11 @@ struct SharedState {
     std::int32_t firmwareDateKnown = 0;
     std::int32_t firmwareValid = 0;
     std::uint8_t familyHeader[3] = {0x02, 0x01, 0x00};
+    // What the loader checked, so that the upgrade sends those bytes and no
+    // others: the length, and the CRC-16 of all but the two-byte trailer
+    // (the value the trailer holds). 0 and 0 when no file passed the checks.
+    std::uint32_t checkedImageLength = 0;
+    std::uint16_t checkedImageCrc = 0;
 
     // Log texts.
     std::string logText;

@@ -11,6 +11,8 @@ class VersionReply {
 public:
     static constexpr int kDateOffset = 3;
     static constexpr int kModelOffset = 6;
+    // A reply shorter than this lacks date bytes: it is no version reply.
+    static constexpr int kMinimumLength = kDateOffset + 3;
 
     // reply: the reply buffer; count: the bytes ReceiveReply stored in it
     // (clamped to 0..256).
@@ -18,6 +20,7 @@ public:
 
     // n: 1, 2 or 3, in the order of the firmware's date fields.
     int DateField(int n) const { return m_date[n - 1]; }
+    // Control bytes are shown as \xNN (see PrintableText).
     const std::string& Model() const { return m_model; }
 
 private:

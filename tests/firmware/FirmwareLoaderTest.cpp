@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "RecordingServices.h"
 #include "firmware/Crc16.h"
 #include "firmware/FirmwareInfoText.h"
@@ -23,6 +25,9 @@ const char* const kTooLarge = " File is larger than 131072 bytes.";
 
 // Values no load writes on its own, so a field that a path leaves alone shows.
 constexpr std::uint8_t kUntouchedFamily = 7;
+// Where no alias names a family, a load leaves the start-up family: the same
+// file must always go out with the same family header.
+constexpr int kStartupFamily = 1;
 constexpr std::int32_t kUntouchedDate[3] = {99, 98, 97};
 
 class FirmwareLoaderTest : public ::testing::Test {
@@ -85,7 +90,7 @@ struct NameCase {
 
 std::vector<NameCase> NameCases()
 {
-    const int f = kUntouchedFamily;
+    const int f = kStartupFamily;
     const auto& k = kUntouchedDate;
     return {
         {"r315-07-11-30.bin", "Corva", "07-11-30", 1, {7, 11, 30}, 1},
@@ -106,7 +111,9 @@ std::vector<NameCase> NameCases()
         // Date fields: leading blanks, a sign, digits up to the first other
         // character; each field keeps its first 8 characters.
         {"abc- 7-+8-x9.bin", "abc", " 7-+8-x9", 2, {7, 8, 0}, 1},
-        {"abc-\t12ab-3-4.bin", "abc", "\t12ab-3-4", 2, {12, 3, 4}, 1},
+        {"abc-\t12ab-3-4.bin", "abc", "\\x0912ab-3-4", 2, {12, 3, 4}, 1},
+        // Control bytes of a name are shown escaped; the parse is unchanged.
+        {"\x1b]0;t\x07-1-2\n-3.bin", "\\x1b]0;t\\x07", "1-2\\x0a-3", 2, {1, 2, 3}, 1},
         {"abc-123456789-2-3.bin", "abc", "123456789-2-3", 2, {12345678, 2, 3}, 1},
         {"abc-99999999-00000000-1.bin", "abc", "99999999-00000000-1", 2, {99999999, 0, 1}, 1},
         {"abc-1--3.bin", "abc", "1--3", 2, {1, 0, 3}, 1},
@@ -150,7 +157,7 @@ struct RecordCase {
 std::vector<RecordCase> RecordCases()
 {
     using F = FirmwareTestFiles;
-    const int f = kUntouchedFamily;
+    const int f = kStartupFamily;
     return {
         {"Corva record amid data", F::Join({F::Filler(100), F::InfoRecord(1, 7, 11, 30), F::Filler(50)}),
          "Corva", "7-11-30", 1, {7, 11, 30}, 1},
@@ -201,13 +208,39 @@ TEST_F(FirmwareLoaderTest, InfoBlockHoldsAllSixBytesOfTheRecord)
     EXPECT_EQ(std::memcmp(m_state->infoBlock, expected, sizeof expected), 0);
 }
 
-TEST_F(FirmwareLoaderTest, EmptyFilePassesTheCrcAndGoesToTheName)
+// Nothing that holds no image passes, however good its CRC: an empty or
+// all-zero file has the CRC 0, and a pipe or a device is never read (a FIFO
+// without a writer would block for ever).
+TEST_F(FirmwareLoaderTest, FilesThatHoldNoImageAreRefused)
 {
-    LoadContent("r315-07-11-30.bin", {});
-    EXPECT_EQ(m_state->modelText, "Corva");
-    EXPECT_EQ(m_state->versionText, "07-11-30");
-    EXPECT_EQ(m_state->firmwareDateKnown, 1);
-    EXPECT_EQ(m_state->firmwareValid, 1);
+    using Error = FirmwareFileResult::Error;
+    const std::string fifo = m_files.PathOf("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string what;
+        std::string path;
+        std::string versionText;
+        Error error;
+    } cases[] = {
+        {"empty", m_files.Write("r315-07-11-30.bin", {}), " File is empty.", Error::None},
+        {"two zero bytes", m_files.Write("z2.bin", Bytes(2, 0)), " File holds only zero bytes.", Error::None},
+        {"4096 zero bytes", m_files.Write("z4k.bin", Bytes(4096, 0)), " File holds only zero bytes.", Error::None},
+        {"/dev/null", "/dev/null", "", Error::NotRegularFile},
+        {"FIFO", fifo, "", Error::NotRegularFile},
+        {"directory", m_files.Folder().string(), "", Error::IsDirectory},
+        {"missing", m_files.PathOf("missing.bin"), "", Error::NotFound},
+    };
+    for (const auto& c : cases) {
+        m_services.m_warnings.clear();
+        m_state->firmwareValid = 1;
+        m_state->firmwarePath = c.path;
+        const FirmwareFileResult read = LoadFirmwareInfo(*m_state, m_services, "r315-07-11-30.bin");
+        EXPECT_EQ(read.error, c.error) << c.what;
+        ExpectRefused(c.versionText, c.what);
+        EXPECT_EQ(m_state->checkedImageLength, 0u) << c.what;
+        // The warning box for what cannot be read; a file read whole is refused by its texts.
+        EXPECT_EQ(m_services.m_warnings.size(), c.error == Error::None ? 0u : 1u) << c.what;
+    }
 }
 
 TEST_F(FirmwareLoaderTest, SizeLimit)
@@ -230,6 +263,7 @@ TEST_F(FirmwareLoaderTest, SizeLimit)
             EXPECT_EQ(m_state->versionText, "1-2-3") << where;
             EXPECT_EQ(m_state->firmwareDateKnown, 1) << where;
             EXPECT_EQ(m_state->firmwareValid, 1) << where;
+            EXPECT_EQ(m_state->checkedImageLength, c.size) << where;
         } else {
             ExpectRefused(kTooLarge, where);
         }
@@ -244,8 +278,7 @@ TEST_F(FirmwareLoaderTest, BytesInMemoryFollowTheSameRules)
     EXPECT_EQ(m_state->versionText, "7-11-30");
 
     LoadFirmwareInfoFromBytes(*m_state, "abc-4-5-6.bin", nullptr, 0);
-    EXPECT_EQ(m_state->modelText, "abc");
-    EXPECT_EQ(m_state->versionText, "4-5-6");
+    ExpectRefused(" File is empty.", "no bytes");
 
     // Too large: refused before a byte is looked at.
     LoadFirmwareInfoFromBytes(*m_state, "abc-4-5-6.bin", good.data(), kImageCapacity + 1);
@@ -292,12 +325,13 @@ TEST_F(FirmwareLoaderTest, NextFileKeepsOnlyWhatItsPathDoesNotWrite)
         // Model and date from its own name, not from the record before.
         {"abc-4-5-6.bin", F::WithCrc(F::Filler(40)), "abc", 2, {4, 5, 6}, 1, 0},
         {"r315-7-8-9.bin", F::WithCrc(F::Filler(40)), "Corva", 1, {7, 8, 9}, 1, 0},
-        // No date: the dates and the family byte stay, but are not known.
+        // No date: the dates stay, but are not known.
         {"firmware.bin", F::WithCrc(F::Filler(40)), "firmware.bin", 1, {7, 8, 9}, 0, 0},
         {"abc-4-5-6.bin", F::Filler(40), "CRC error.", 1, {7, 8, 9}, 0, 0},
         {"x.bin", F::WithCrc(F::InfoRecord(3, 10, 11, 12)), "QVR-7725", 1, {10, 11, 12}, 1, 3},
         {"hx5tra", F::WithCrc(F::Filler(40)), "PZN442", 2, {10, 11, 12}, 0, 0},
-        {"x.bin", F::WithCrc(F::InfoRecord(3, 13, 14, 15)), "QVR-7725", 2, {13, 14, 15}, 1, 3},
+        // The family byte does not depend on the file loaded before.
+        {"x.bin", F::WithCrc(F::InfoRecord(3, 13, 14, 15)), "QVR-7725", 1, {13, 14, 15}, 1, 3},
     };
     int step = 0;
     for (const auto& s : steps) {
@@ -315,7 +349,7 @@ TEST_F(FirmwareLoaderTest, LeftoverTextsOfACallerDoNotLeakIntoTheResult)
 {
     m_state->modelText = "old";
     m_state->versionText = "old";
-    m_state->firmwarePath = m_files.Write("image.bin", FirmwareTestFiles::WithCrc({}));
+    m_state->firmwarePath = m_files.Write("image.bin", FirmwareTestFiles::WithCrc(FirmwareTestFiles::Filler(10)));
     LoadFirmwareInfo(*m_state, m_services, "hx5tra-1-2-3.bin");
     EXPECT_EQ(m_state->modelText, "PZN442");
     EXPECT_EQ(m_state->versionText, "1-2-3");

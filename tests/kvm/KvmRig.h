@@ -1,9 +1,13 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <string>
 
 #include "RecordingServices.h"
+#include "tests/support/FirmwareTestFiles.h"
+#include "firmware/FirmwareLoader.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
 #include "serial/CSerialPort.h"
@@ -36,6 +40,13 @@ public:
         state.firmwareValid = 1;
         state.infoBlock[0] = modelIndex;
         state.familyHeader[1] = family;
+        // What the loader would have checked: the upgrade sends only that.
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec))
+            return;
+        const FirmwareTestFiles::Bytes bytes = FirmwareTestFiles::ReadBytes(path);
+        state.checkedImageLength = static_cast<std::uint32_t>(bytes.size());
+        state.checkedImageCrc = ImageBodyCrc(bytes.data(), bytes.size());
     }
 
     // The record holds 192 KiB of buffers: on the heap, not the test's stack.

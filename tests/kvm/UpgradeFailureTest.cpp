@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ostream>
 
 #include <chrono>
@@ -329,8 +331,10 @@ TEST(UpgradeHandshake, NoReplyToTheReadyProbes)
 
 struct FileCase {
     const char* name;
-    std::function<std::string(const FirmwareTestFiles&)> makeFile; // the path the worker will read
+    std::function<std::string(const FirmwareTestFiles&)> makeFile; // the path, as it was checked
     const char* status;
+    // What happens to the file between the check and the run, if anything.
+    std::function<void(const std::string&)> afterCheck = nullptr;
 };
 
 void PrintTo(const FileCase& c, std::ostream* os)
@@ -349,7 +353,10 @@ TEST_P(UpgradeFileProblem, SendsNothing)
     auto sim = StartSim();
     KvmRig rig;
     rig.Attach("COM1", *sim);
-    rig.SelectFirmware(c.makeFile(files));
+    const std::string path = c.makeFile(files);
+    rig.SelectFirmware(path);
+    if (c.afterCheck)
+        c.afterCheck(path);
 
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 0);
@@ -386,7 +393,33 @@ INSTANTIATE_TEST_SUITE_P(
                      bytes[100] ^= 0x01;
                      return f.Write("fw.bin", bytes);
                  },
-                 "Error: File has changed, CRC error."}),
+                 "Error: File has changed, CRC error."},
+        // A pipe is read once, by the check: read again it is empty.
+        FileCase{"EmptiedAfterCheck", [](const FirmwareTestFiles& f) { return f.WriteImage("fw.bin", 768); },
+                 "Error: File is empty.",
+                 [](const std::string& path) { std::filesystem::resize_file(path, 0); }},
+        // Another good file is still not the one that was checked.
+        FileCase{"ReplacedByAnotherGoodFile",
+                 [](const FirmwareTestFiles& f) { return f.WriteImage("fw.bin", 768, 1); },
+                 "Error: File has changed, CRC error.",
+                 [](const std::string& path) {
+                     FirmwareTestFiles other;
+                     std::filesystem::copy_file(other.WriteImage("other.bin", 768, 2), path,
+                                                std::filesystem::copy_options::overwrite_existing);
+                 }},
+        FileCase{"Empty", [](const FirmwareTestFiles& f) { return f.Write("fw.bin", {}); },
+                 "Error: File is empty."},
+        FileCase{"AllZero", [](const FirmwareTestFiles& f) { return f.Write("fw.bin", Bytes(1024, 0)); },
+                 "Error: File holds only zero bytes."},
+        FileCase{"DevNull", [](const FirmwareTestFiles&) { return std::string("/dev/null"); },
+                 "Error: File can't be opened."},
+        // A FIFO without a writer: refused at once, not waited on.
+        FileCase{"Fifo",
+                 [](const FirmwareTestFiles& f) {
+                     ::mkfifo(f.PathOf("fifo").c_str(), 0600);
+                     return f.PathOf("fifo");
+                 },
+                 "Error: File can't be opened."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpgradeFileProblem, GrownFileNeverWritesPastTheBuffer)

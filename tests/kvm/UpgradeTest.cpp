@@ -136,7 +136,6 @@ INSTANTIATE_TEST_SUITE_P(
     Sizes, UpgradeTransfer,
     ::testing::Values(TransferCase{"OneFullBlock", 256, 0, 1, "COM1", {{0, 1}}, 11},
                       TransferCase{"FullBlockAndOneByte", 257, 3, 2, "COM1", {{0, 1}}, 11},
-                      TransferCase{"EmptyImage", 0, 0, 1, "AUTO", {}, 12},
                       TransferCase{"ThreeBlocks", 768, 3, 1, "AUTO", {{0, 1}}, 11},
                       TransferCase{"TwentyBlocks", 5120, 0, 2, "COM1",
                                    {{0, 1}, {15, 1}, {30, 1}, {45, 1}, {60, 1}, {75, 1}, {90, 1}}, 5}),
