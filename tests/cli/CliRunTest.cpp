@@ -34,10 +34,19 @@ TEST(CliRun, InfoPrintsTheInformationTextAndTheScriptLine)
          "Firmware infomation :\nModel : Model #10\nVersion : 1-2-3" + kLongHint +
              "\nmodel-index=10 family=1 date-known=1 valid=1\n",
          0},
-        {"firmware.bin", F::WithCrc({}),
+        {"firmware.bin", F::WithCrc(F::Filler(64)),
          "Firmware infomation :\nModel : firmware.bin\nVersion : Unable to recognize date."
          "\nmodel-index=0 family=1 date-known=0 valid=1\n",
          0},
+        // Their CRC is 0, and they are still no firmware.
+        {"r315-07-11-30.bin", {},
+         "Firmware infomation :\nModel : CRC error.\nVersion :  File is empty."
+         "\nmodel-index=0 family=1 date-known=0 valid=0\n",
+         2},
+        {"hx5tra-7-5-14.bin", F::Bytes(512, 0),
+         "Firmware infomation :\nModel : CRC error.\nVersion :  File holds only zero bytes."
+         "\nmodel-index=0 family=1 date-known=0 valid=0\n",
+         2},
         {"hx5tra-7-5-14.bin", F::Filler(64),
          "Firmware infomation :\nModel : CRC error.\nVersion :  You may not continue upgrade\n\twith this file."
          "\nmodel-index=0 family=1 date-known=0 valid=0\n",
@@ -69,7 +78,7 @@ TEST(CliRun, VerboseInfoShowsTheFileNameAsTheStatus)
 {
     FirmwareTestFiles files;
     const CliRunner::Result result =
-        CliRunner::Run({"-v", "info", files.Write("r315-07-11-30.bin", F::WithCrc({}))});
+        CliRunner::Run({"-v", "info", files.Write("r315-07-11-30.bin", F::WithCrc(F::Filler(8)))});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.err, "r315-07-11-30.bin\n");
 }

@@ -2,11 +2,15 @@
 
 #include <ostream>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "PtyFarEnd.h"
 #include "TestSupport.h"
 
 namespace {
@@ -156,6 +160,34 @@ TEST(VersionCheck, ModelTextWithoutZeroInTheReplyEndsAtTheReply)
 
     EXPECT_EQ(rig.state.logText, "KVM Infomation\nModel : " + std::string(250, 'M') + " \nVersion : 01-02-03");
     EXPECT_TRUE(rig.ops.LastCheckSucceeded());
+}
+
+// A switch that answers every 01 with its code alone: enough for a probe,
+// but a version reply without date bytes cannot be compared with anything.
+TEST(VersionCheck, ReplyWithoutDatesIsNoVersion)
+{
+    PtyFarEnd farEnd;
+    std::atomic<bool> quit{false};
+    std::thread answer([&] {
+        while (!quit) {
+            if (farEnd.Receive(2, std::chrono::milliseconds(50)) == std::vector<std::uint8_t>{0x01, 0xFF})
+                farEnd.Send({0xF2});
+        }
+    });
+    KvmRig rig;
+    rig.table.Map("COM3", farEnd.DevicePath());
+    rig.services.SetPortSelection("COM3");
+    SetFirmwareDate(rig, 7, 12, 25);
+
+    rig.ops.CheckVersion();
+    quit = true;
+    answer.join();
+
+    EXPECT_FALSE(rig.ops.LastCheckSucceeded());
+    EXPECT_EQ(rig.services.Status(), "Couldn't find KVM");
+    EXPECT_TRUE(EndsWith(rig.state.logText, "Checking KVM version.." + std::string(12, '.') + "[ Failed ]\n"))
+        << rig.state.logText;
+    ExpectControlsBack(rig);
 }
 
 TEST(VersionCheck, AutoScanNamesThePortWhereTheSwitchAnswered)
