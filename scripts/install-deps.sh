@@ -25,5 +25,13 @@ if [[ $(id -u) -ne 0 ]]; then
   sudo="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+# The package manager's chatter (and debconf's, on stderr) goes to a log that
+# is shown only when something fails.
+log=$(mktemp)
+if ! { $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  rm -f "$log"
+  echo "installing ${missing[*]} failed" >&2
+  exit 1
+fi
+rm -f "$log"
