@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <system_error>
 
 #include "firmware/Crc16.h"
@@ -190,14 +191,38 @@ void KvmOperations::CheckVersion()
     // The worker owns the port and the shared texts until its last act.
     if (WorkerRunning())
         return;
+    BeginCheck();
+    RunCheck();
+    EndOperation();
+}
 
+void KvmOperations::StartCheckVersion()
+{
+    m_lastCheckSucceeded = false;
+    if (WorkerRunning())
+        return;
+    JoinWorker();
+    BeginCheck();
+    const bool started = StartWorker([this] {
+        RunCheck();
+        return EndOperation();
+    });
+    if (!started)
+        EndOperation();
+}
+
+void KvmOperations::BeginCheck()
+{
     m_services.UpdateData();
     m_services.DisableButtons();
     m_state.portName = m_services.PortSelection();
     m_state.silentPortCount = 0;
     m_state.scanPortName[4] = '\0';
-    m_services.TrimLog();
+}
 
+void KvmOperations::RunCheck()
+{
+    m_services.TrimLog();
     const int result = ProbeKvm(m_state.portName == kAutoSelection ? 1 : 2);
     if (result == kProbeFoundByScan || result == kProbeFoundOnNamedPort)
         QueryVersion();
@@ -287,7 +312,6 @@ void KvmOperations::QueryVersion()
 
     m_services.UpdateData();
     Port()->Close();
-    m_services.EnableButtons();
 }
 
 void KvmOperations::ReportNoSwitch()
@@ -300,7 +324,6 @@ void KvmOperations::ReportNoSwitch()
         m_state.logText += m_state.Format("\n%s\nNo Available COM port on your computer.", kDashes56);
     m_services.SetStatus("Assign COM number and try again.");
     m_services.UpdateData();
-    m_services.EnableButtons();
 }
 
 void KvmOperations::ReportNoResponse()
@@ -308,7 +331,6 @@ void KvmOperations::ReportNoResponse()
     m_services.TrimLog();
     m_state.logText += "No KVM response.\nMake sure KVM is connected to COM port\nAnd try Auto scan mode.";
     m_services.UpdateData();
-    m_services.EnableButtons();
 }
 
 // ---------------------------------------------------------------------------
@@ -316,10 +338,34 @@ void KvmOperations::ReportNoResponse()
 
 void KvmOperations::Upgrade()
 {
+    if (!BeginUpgrade())
+        return;
+    ProbeForUpgrade();
+    if (!StartWorker([this] { return UpgradeThreadProc(); }))
+        m_workerExitCode = FailRun(kTimeoutStatus, 1);
+}
+
+void KvmOperations::StartUpgrade()
+{
+    if (!BeginUpgrade())
+        return;
+    const bool started = StartWorker([this] {
+        ProbeForUpgrade();
+        return UpgradeThreadProc();
+    });
+    if (!started)
+        m_workerExitCode = FailRun(kTimeoutStatus, 1);
+}
+
+// The button's part up to the probe: refuses without a valid file, asks for
+// confirmation, disables the controls and takes the port selection. False
+// when no run follows.
+bool KvmOperations::BeginUpgrade()
+{
     // At most one run: a second press while the worker runs must not reset
     // the counters and the port under its feet.
     if (WorkerRunning())
-        return;
+        return false;
     JoinWorker();
 
     m_state.silentPortCount = 0;
@@ -332,30 +378,38 @@ void KvmOperations::Upgrade()
         m_services.SetStatus("Please select firmware file.");
         m_services.UpdateData();
         m_lastOutcome = UpgradeOutcome::Refused;
-        return;
+        return false;
     }
     if (!m_services.Confirm(kConfirmText, "Confirm")) {
         m_lastOutcome = UpgradeOutcome::Cancelled;
-        return;
+        return false;
     }
 
     m_services.DisableButtons();
     m_state.portName = m_services.PortSelection();
     m_state.imageLength = 0;
     m_state.bytesSent = 0;
+    m_lastOutcome = UpgradeOutcome::None;
+    return true;
+}
+
+// The worker goes ahead whatever the probe found; on a closed port it ends
+// in the go-ahead time-out.
+void KvmOperations::ProbeForUpgrade()
+{
     m_state.probeResult = ProbeKvm(m_state.portName == kAutoSelection ? 1 : 2);
     if (m_state.probeResult != kProbeFoundByScan && m_state.probeResult != kProbeFoundOnNamedPort)
         m_services.UpdateData();
+}
 
-    // The worker goes ahead whatever the probe found; on a closed port it
-    // ends in the go-ahead time-out.
-    m_lastOutcome = UpgradeOutcome::None;
+bool KvmOperations::StartWorker(std::function<int()> body)
+{
     m_workerRunning = true;
     try {
-        m_worker = std::thread(&KvmOperations::WorkerMain, this);
+        m_worker = std::thread([this, body = std::move(body)] { m_workerExitCode = body(); });
+        return true;
     } catch (const std::system_error&) {
-        // No thread: end the run here so the controls do not stay disabled.
-        m_workerExitCode = FailRun(kTimeoutStatus, 1);
+        return false; // the caller ends the operation, so the controls come back
     }
 }
 
@@ -370,11 +424,6 @@ void KvmOperations::JoinWorker()
     std::lock_guard<std::mutex> lock(m_joinMutex);
     if (m_worker.joinable())
         m_worker.join();
-}
-
-void KvmOperations::WorkerMain()
-{
-    m_workerExitCode = UpgradeThreadProc();
 }
 
 // ---------------------------------------------------------------------------
@@ -571,7 +620,16 @@ int KvmOperations::EndRun(int exitCode, UpgradeOutcome outcome)
 {
     Port()->Close();
     m_lastOutcome = outcome;
+    EndOperation();
+    return exitCode;
+}
+
+// The last act of every operation: the worker is reported finished just
+// before the controls come back, so a front end that sees them enabled also
+// sees nothing running.
+int KvmOperations::EndOperation()
+{
     m_workerRunning = false;
     m_services.EnableButtons();
-    return exitCode;
+    return 0;
 }

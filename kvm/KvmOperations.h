@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -51,6 +52,13 @@ public:
     // returns without waiting for it.
     void Upgrade();
 
+    // The same two for a front end whose thread must never wait on the line
+    // (a window has to keep painting): after the same first steps on the
+    // calling thread (the confirmation among them), everything else, the
+    // probe, the pauses and the waits included, runs on the worker thread.
+    void StartCheckVersion();
+    void StartUpgrade();
+
     // True from the moment the worker is started until its last act.
     bool WorkerRunning() const { return m_workerRunning.load(); }
     // Blocks until the worker (if any) has ended; returns its exit code.
@@ -75,12 +83,17 @@ private:
                  std::chrono::milliseconds pause = std::chrono::milliseconds(0));
     bool RunProbeAttempts(int& attempts, bool named);
 
+    void BeginCheck();
+    void RunCheck();
     void QueryVersion();
     void ReportNoSwitch();
     void ReportNoResponse();
 
+    bool BeginUpgrade();
+    void ProbeForUpgrade();
+    bool StartWorker(std::function<int()> body);
+    int EndOperation();
     void JoinWorker();
-    void WorkerMain();
     const char* LoadImage();
     bool Research();
     void Handshake(std::uint8_t (&modelHeader)[3]);
