@@ -213,6 +213,7 @@ void KvmOperations::StartCheckVersion()
 
 void KvmOperations::BeginCheck()
 {
+    m_upgradeStarted = false;
     m_services.UpdateData();
     m_services.DisableButtons();
     m_state.portName = m_services.PortSelection();
@@ -385,6 +386,7 @@ bool KvmOperations::BeginUpgrade()
         return false;
     }
 
+    m_upgradeStarted = true;
     m_services.DisableButtons();
     m_state.portName = m_services.PortSelection();
     m_state.imageLength = 0;

@@ -61,6 +61,9 @@ public:
 
     // True from the moment the worker is started until its last act.
     bool WorkerRunning() const { return m_workerRunning.load(); }
+    // Whether the worker that runs (or ran last) is an upgrade's, not a
+    // version check's.
+    bool UpgradeStarted() const { return m_upgradeStarted.load(); }
     // Blocks until the worker (if any) has ended; returns its exit code.
     int WaitForWorker();
 
@@ -105,6 +108,7 @@ private:
     std::thread m_worker;
     std::mutex m_joinMutex; // WaitForWorker, Upgrade and the destructor may race to join
     std::atomic<bool> m_workerRunning{false};
+    std::atomic<bool> m_upgradeStarted{false};
     int m_workerExitCode = 0;
     std::atomic<UpgradeOutcome> m_lastOutcome{UpgradeOutcome::None};
     std::atomic<bool> m_lastCheckSucceeded{false};

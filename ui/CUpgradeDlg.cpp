@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -300,7 +301,17 @@ void CUpgradeDlg::UpdateData()
 
 void CUpgradeDlg::ApplyTexts(const QString& status, const QString& log, bool paintNow)
 {
-    m_statusLabel->setText(status);
+    // A long path is cut in the middle, keeping its start and the file's
+    // name; the whole of it is in the tooltip.
+    const QFontMetrics metrics(m_statusLabel->font());
+    const int room = m_statusLabel->contentsRect().width();
+    if (metrics.horizontalAdvance(status) > room) {
+        m_statusLabel->setText(metrics.elidedText(status, Qt::ElideMiddle, room));
+        m_statusLabel->setToolTip(status);
+    } else {
+        m_statusLabel->setText(status);
+        m_statusLabel->setToolTip(QString());
+    }
     m_logPane->setText(log);
     if (paintNow) {
         // The probe and the version check block the dialog's thread; paint
@@ -418,14 +429,17 @@ void CUpgradeDlg::OnOK()
     m_progress->setRange(0, 100);
 }
 
+// Both run their probe, pauses and waits on the worker thread, the controls
+// disabled meanwhile: the dialog's thread keeps serving the window system, so
+// the window never stops painting while the switch is searched for.
 void CUpgradeDlg::OnUpgrade()
 {
-    m_ops->Upgrade();
+    m_ops->StartUpgrade();
 }
 
 void CUpgradeDlg::OnCheckVersion()
 {
-    m_ops->CheckVersion();
+    m_ops->StartCheckVersion();
 }
 
 void CUpgradeDlg::accept()
@@ -440,8 +454,10 @@ bool CUpgradeDlg::RefuseCloseWhileRunning()
 {
     if (!m_ops || !m_ops->WorkerRunning())
         return false;
-    // Only the label: m_status belongs to the worker while it runs.
-    m_statusLabel->setText(QString::fromLatin1(kCloseRefusedText));
+    // A box, not the status line: the worker owns that line and would
+    // overwrite the reason within milliseconds.
+    Warn(QString::fromLatin1(m_ops->UpgradeStarted() ? kCloseRefusedText : kCloseRefusedCheckText),
+         QString::fromLatin1(kCaption));
     return true;
 }
 

@@ -48,9 +48,11 @@ public:
     static constexpr const char* kUsageText =
         "Usage:\n\t1. Connect upgrade cable to COM.\n\n\t2. Select firmware file.\n\n\t3. Click Upgrade button.";
     static constexpr const char* kSelectFileText = "Please select firmware file.";
-    // Shown instead of closing while the worker is writing the switch's flash.
+    // Shown in a box instead of closing while an operation runs.
     static constexpr const char* kCloseRefusedText =
         "Upgrade in progress - closing now could leave the KVM unusable.";
+    static constexpr const char* kCloseRefusedCheckText =
+        "Check Version in progress - the window can be closed when it ends.";
 
     explicit CUpgradeDlg(SharedState& state, QWidget* parent = nullptr);
     ~CUpgradeDlg() override;
@@ -76,7 +78,7 @@ public:
     // Enter and the OK command select a file; they never close the dialog.
     void accept() override;
     // Escape, the close box and Close on the system menu end the dialog,
-    // except while an upgrade run is writing to the switch.
+    // except while an operation runs: a box then says why.
     void reject() override;
 
     // Replaceable boxes (tests put their own answers here). The file chooser

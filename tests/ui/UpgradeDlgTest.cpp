@@ -110,6 +110,7 @@ private slots:
     void cancelConfirmation();
     void upgradeEnds_data();
     void upgradeEnds();
+    void closeRefusedDuringRun_data();
     void closeRefusedDuringRun();
     void destroyDuringRun();
 };
@@ -700,8 +701,25 @@ void UpgradeDlgTest::upgradeEnds()
     }
 }
 
+void UpgradeDlgTest::closeRefusedDuringRun_data()
+{
+    QTest::addColumn<bool>("upgrade");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("endStatus");
+    QTest::newRow("upgrade") << true << QString::fromLatin1(CUpgradeDlg::kCloseRefusedText)
+                             << QStringLiteral("Upgrade complete!");
+    QTest::newRow("check version") << false << QString::fromLatin1(CUpgradeDlg::kCloseRefusedCheckText)
+                                   << QStringLiteral("KVM version read from COM1");
+}
+
+// The close box, Escape and reject() are refused alike while any operation
+// runs, and a box says why; the status line stays the worker's.
 void UpgradeDlgTest::closeRefusedDuringRun()
 {
+    QFETCH(bool, upgrade);
+    QFETCH(QString, reason);
+    QFETCH(QString, endStatus);
+
     SwitchSim sim;
     std::string error;
     QVERIFY2(sim.Start(&error), error.c_str());
@@ -711,29 +729,35 @@ void UpgradeDlgTest::closeRefusedDuringRun()
     rig.table.Map("COM1", sim.DevicePath());
     GatedDlg dlg(*rig.state);
     dlg.SetConfirmBox([](const QString&, const QString&) { return true; });
+    QStringList warnings;
+    dlg.SetWarningBox([&](const QString& text, const QString& caption) { warnings << caption + ": " + text; });
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     SelectFileAndCom1(dlg, path);
 
-    dlg.OnUpgrade();
+    if (upgrade)
+        dlg.OnUpgrade();
+    else
+        dlg.OnCheckVersion();
     QTRY_VERIFY_WITH_TIMEOUT(dlg.WorkerWaiting(), 30000);
     QVERIFY(dlg.Operations().WorkerRunning());
+    const QString status = dlg.StatusLineText();
 
     QVERIFY(!dlg.close());
-    QVERIFY(dlg.isVisible());
-    QCOMPARE(dlg.StatusLineText(), QString::fromLatin1(CUpgradeDlg::kCloseRefusedText));
-    QVERIFY(dlg.Status() != CUpgradeDlg::kCloseRefusedText);
     QTest::keyClick(&dlg, Qt::Key_Escape);
-    QVERIFY(dlg.isVisible());
     dlg.reject();
     QVERIFY(dlg.isVisible());
+    const QString shown = QString::fromLatin1(CUpgradeDlg::kCaption) + ": " + reason;
+    QCOMPARE(warnings, QStringList({shown, shown, shown}));
+    QCOMPARE(dlg.StatusLineText(), status);
 
     dlg.Release();
     QTRY_VERIFY_WITH_TIMEOUT(!dlg.Operations().WorkerRunning(), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(OperationControlsEnabled(dlg, true), 10000);
-    QCOMPARE(dlg.StatusLineText(), QStringLiteral("Upgrade complete!"));
+    QCOMPARE(dlg.StatusLineText(), endStatus);
     QVERIFY(dlg.close());
     QVERIFY(!dlg.isVisible());
+    QCOMPARE(warnings.size(), 3);
 }
 
 void UpgradeDlgTest::destroyDuringRun()
