@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "serial/PortTable.h"
+#include "serial/StandardStreams.h"
 #include "tools/SwitchSim.h"
 
 namespace {
@@ -224,6 +225,7 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std:
 
 int main(int argc, char** argv)
 {
+    ReopenClosedStandardStreams();
     SwitchSimConfig config;
     bool once = false;
     std::string error;
