@@ -45,6 +45,12 @@ constexpr auto kHandshakeExpiry = 5s;
 // A babbling switch writes a chunk every millisecond: about the line's rate.
 constexpr auto kBabbleInterval = 1ms;
 constexpr std::size_t kBabbleChunk = 10;
+// Without line timing a switch babbling after the go-ahead writes this much a
+// millisecond: faster than the line, as all of this switch is without line
+// timing, so that a host reading every byte at once still finds some waiting
+// after the switch's thread was held up for a moment. A full line loses the
+// rest, so neither memory nor the host's time grows with it.
+constexpr std::size_t kFastBabbleChunk = 256;
 // hangUpAfterLastAck: how often the host's input queue is looked at once the
 // ack is written, and how long the host has to take it. The host waits 20 ms
 // for more reply bytes before its next frame, so a millisecond is early
@@ -651,10 +657,11 @@ void SwitchSim::Babble(Clock::time_point now)
     // A reply goes out whole; the noise resumes after it.
     if (!m_out.empty())
         return;
-    std::uint8_t noise[kBabbleChunk];
-    std::memset(noise, m_babbling ? *m_config.babbleAfterGoAhead : kNoise, sizeof noise);
+    std::uint8_t noise[kFastBabbleChunk];
+    const std::size_t count = m_babbling ? kFastBabbleChunk : kBabbleChunk;
+    std::memset(noise, m_babbling ? *m_config.babbleAfterGoAhead : kNoise, count);
     // Nobody may be reading: the noise that does not fit is simply lost.
-    ssize_t ignored = ::write(m_master, noise, sizeof noise);
+    ssize_t ignored = ::write(m_master, noise, count);
     (void)ignored;
 }
 
@@ -673,31 +680,42 @@ void SwitchSim::StartBabbleAfterGoAhead()
 
 SwitchSim::Clock::time_point SwitchSim::NextBabble() const
 {
+    if (!(m_babbling && m_config.lineTiming))
+        return m_nextBabble;
     // Under line timing m_nextBabble is when the next byte has fully arrived;
-    // the thread wakes when a chunk's worth is due, not for every byte.
-    if (m_babbling && m_config.lineTiming)
-        return m_nextBabble + kByteTime * static_cast<long>(kBabbleChunk - 1);
-    return m_nextBabble;
+    // the thread wakes when a chunk's worth is due, not for every byte, or
+    // when the bytes that fit before a queued reply are due.
+    Clock::time_point wake = m_nextBabble + kByteTime * static_cast<long>(kBabbleChunk - 1);
+    if (!m_out.empty()) {
+        const Clock::time_point replyStarts = m_out.front().due - kByteTime;
+        if (m_nextBabble > replyStarts)
+            return Clock::time_point::max(); // the reply's turn; woken by its own deadline
+        wake = std::min(wake, replyStarts);
+    }
+    return wake;
 }
 
 void SwitchSim::BabbleAtLineRate(Clock::time_point now)
 {
     if (m_master < 0)
         return;
-    if (!m_out.empty()) {
-        // A reply goes out whole and the babble follows it on the line. Never
-        // due in the past while the reply waits for room: no busy loop.
-        m_nextBabble = std::max({m_nextBabble, m_lastOutDue + kByteTime, now + kBabbleInterval});
-        return;
-    }
+    // The babble fills the line up to a queued reply's first byte; the reply
+    // goes out whole and the babble follows it.
+    if (m_out.empty())
+        m_nextBabble = std::max(m_nextBabble, m_lastOutDue + kByteTime);
     if (now < NextBabble())
+        return;
+    const Clock::time_point until =
+        m_out.empty() ? now : std::min(now, m_out.front().due - kByteTime);
+    if (until < m_nextBabble)
         return;
     // Only bytes whose time on the line has come; a thread that fell behind
     // (a loaded machine) does not catch up in a burst.
-    const auto late = static_cast<std::size_t>((now - m_nextBabble) / kByteTime);
+    const auto late = static_cast<std::size_t>((until - m_nextBabble) / kByteTime);
     const std::size_t count = std::min(late + 1, kBabbleChunk);
     m_nextBabble += kByteTime * static_cast<long>(count);
-    m_lastOutDue = m_nextBabble - kByteTime; // a reply queued now waits for these
+    if (m_out.empty())
+        m_lastOutDue = m_nextBabble - kByteTime; // a reply queued later waits for these
     if (m_nextBabble + kBabbleInterval < now)
         m_nextBabble = now;
     std::uint8_t bytes[kBabbleChunk];

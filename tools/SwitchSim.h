@@ -46,7 +46,8 @@ struct SwitchSimConfig {
     int hangupAfterBlock = -1;      // close the line after storing this block index
     bool babble = false;            // writes noise continuously, never falls silent
     // Once the go-ahead F0 is out, writes this byte continuously and never
-    // falls silent again (paced at the line's rate under lineTiming).
+    // falls silent again: at the line's rate under lineTiming, else 256 bytes
+    // a millisecond; what a full line cannot take is lost.
     std::optional<std::uint8_t> babbleAfterGoAhead;
     // Closes the line once the host has read the F0 that acknowledges the
     // last block. The switch cannot know the image's length: the last block
