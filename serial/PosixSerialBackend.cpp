@@ -1,5 +1,6 @@
 #include "serial/PosixSerialBackend.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <thread>
