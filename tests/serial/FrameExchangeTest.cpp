@@ -1,7 +1,6 @@
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -162,35 +161,6 @@ TEST_F(FrameExchangeTest, ReplyEndsAtAGapNotBetweenCloseBytes)
     EXPECT_EQ(m_reply[0], 0x01);
 }
 
-// The far end keeps the host's input queue full until stopped: the line never
-// falls silent, whatever the drain does.
-class Babbler {
-public:
-    explicit Babbler(int master)
-        : m_thread([this, master] {
-            const std::uint8_t noise[64] = {0xF0};
-            while (!m_stop.load()) {
-                if (::write(master, noise, sizeof noise) < 0) {
-                    pollfd p{master, POLLOUT, 0};
-                    ::poll(&p, 1, 10); // wakes to look at the stop flag
-                }
-            }
-        })
-    {
-    }
-    ~Babbler() { Stop(); }
-    void Stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
 TEST(SendFrame, ReturnsOneOnlyWhenTheFrameWentOutWhole)
 {
     enum class Line { Quiet, NeverSilent, HungUp, Closed, NoPort };
@@ -218,9 +188,19 @@ TEST(SendFrame, ReturnsOneOnlyWhenTheFrameWentOutWhole)
         CSerialPort port(&table);
         ASSERT_EQ(port.Open("COM1", 115200, 1000), 1) << port.LastOpenError().Describe();
 
-        std::optional<Babbler> babbler;
+        // Keeps the host's input queue full until stopped: the line never
+        // falls silent, whatever the drain does.
+        std::jthread babbler;
         if (c.line == Line::NeverSilent) {
-            babbler.emplace(far.Master());
+            babbler = std::jthread([master = far.Master()](std::stop_token stop) {
+                const std::uint8_t noise[64] = {0xF0};
+                while (!stop.stop_requested()) {
+                    if (::write(master, noise, sizeof noise) < 0) {
+                        pollfd p{master, POLLOUT, 0};
+                        ::poll(&p, 1, 10); // wakes to look at the stop request
+                    }
+                }
+            });
             ASSERT_TRUE(far.WaitQueuedAtHost(1, 2s));
         }
         if (c.line == Line::HungUp)
@@ -232,8 +212,7 @@ TEST(SendFrame, ReturnsOneOnlyWhenTheFrameWentOutWhole)
         const auto start = Clock::now();
         EXPECT_EQ(SendFrame(target, payload.data(), static_cast<int>(payload.size())), c.result);
         EXPECT_LT(Clock::now() - start, 2s) << "the drain is bounded";
-        if (babbler)
-            babbler->Stop();
+        babbler = std::jthread(); // stops and joins the babble
 
         if (c.line == Line::HungUp)
             continue; // no far end left to look at
