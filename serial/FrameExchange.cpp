@@ -14,20 +14,24 @@ constexpr int kDrainTimeoutMs = 1;
 constexpr int kInterByteTimeoutMs = 10;
 
 // A line that never falls silent (a babbling device, a wrong cable) would
-// keep the drain reading for ever. After this many bytes or this long the
-// frame goes out anyway: the reply that follows will be wrong or missing,
-// and every caller already retries or fails on that.
+// keep the drain reading for ever, so it stops after this many bytes or this
+// long. The frame is then not sent at all: the babble's next byte could pass
+// for the reply (a stray F0 for the acknowledgement of a data block), so the
+// caller must count the attempt as failed.
 constexpr int kDrainMaxBytes = 4096;
 constexpr std::chrono::milliseconds kDrainMaxTime{500};
 
-void Drain(CSerialPort& port)
+// True when the line fell silent (or has nothing more to give: a closed or
+// hung-up port), false when the drain hit its bound.
+bool Drain(CSerialPort& port)
 {
     const Deadline giveUp = Deadline::In(kDrainMaxTime);
     std::uint8_t discard = 0;
     for (int count = 0; count < kDrainMaxBytes && !giveUp.Expired(); ++count) {
         if (!port.Read(&discard, 1))
-            break;
+            return true;
     }
+    return false;
 }
 
 } // namespace
@@ -35,14 +39,15 @@ void Drain(CSerialPort& port)
 int SendFrame(CSerialPort* port, const std::uint8_t* payload, int length)
 {
     if (port == nullptr)
-        return 1;
+        return 0;
     if (length < 0)
         length = 0;
 
     port->SetTimeouts(kDrainTimeoutMs);
     // Whatever came in since the last exchange (the tail of a long reply, a
     // late answer) must not be taken for the reply to this frame.
-    Drain(*port);
+    if (!Drain(*port))
+        return 0;
 
     std::uint8_t sum = 0;
     for (int i = 0; i < length; ++i)
@@ -50,11 +55,11 @@ int SendFrame(CSerialPort* port, const std::uint8_t* payload, int length)
     const auto checksum = static_cast<std::uint8_t>(0x100 - sum);
 
     // Payload and checksum leave in two writes, the way the switch's loader
-    // has always been fed. The results are not examined: a lost frame shows
-    // as a missing or wrong reply, which every caller handles.
-    port->Write(payload, length);
-    port->Write(&checksum, 1);
-    return 1;
+    // has always been fed. A short payload is not followed by its checksum:
+    // the switch would take whatever follows for the frame's end.
+    if (!port->Write(payload, length))
+        return 0;
+    return port->Write(&checksum, 1) ? 1 : 0;
 }
 
 int ReceiveReply(CSerialPort* port, std::uint8_t* buffer, int firstByteTimeoutMs)

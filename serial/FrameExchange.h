@@ -12,7 +12,10 @@ inline constexpr std::uint8_t kNoReplyMarker = 0xF1;
 inline constexpr std::uint8_t kProbeAckSet[4] = {0xF2, 0xFA, 0xF3, 0x00};
 
 // Drains stale input, then writes payload and its checksum byte (the byte
-// that makes the frame's 8-bit sum 0) in two separate writes. Always 1.
+// that makes the frame's 8-bit sum 0) in two separate writes. Returns 1 when
+// the whole frame went out, 0 otherwise: no port, a closed or hung-up line, a
+// short write, or a line that never fell silent during the drain (then nothing
+// is written).
 int SendFrame(CSerialPort* port, const std::uint8_t* payload, int length);
 
 // Collects one reply into buffer (256 bytes): byte 0 is 0xF1 until a first

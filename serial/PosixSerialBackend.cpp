@@ -1,7 +1,9 @@
 #include "serial/PosixSerialBackend.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -91,6 +93,20 @@ void Fail(SerialError& error, Kind kind, int err)
     error.sysErrno = err;
 }
 
+// Waits until the terminal's output queue is empty, the queue cannot be asked
+// (a line that has gone), or the deadline passes. There is no event for an
+// empty queue short of tcdrain, which may never return on a stalled line.
+void WaitForOutputSent(int fd, const Deadline& limit)
+{
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0 || limit.Expired())
+            return;
+        std::this_thread::sleep_for(
+            std::min<Deadline::Clock::duration>(std::chrono::milliseconds(1), limit.Left()));
+    }
+}
+
 } // namespace
 
 std::unique_ptr<SerialBackend> SerialBackend::Create()
@@ -106,15 +122,28 @@ PosixSerialBackend::~PosixSerialBackend()
 bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialError& error)
 {
     error.device = device;
-    if (m_fd >= 0) {
+    std::lock_guard<std::mutex> lock(m_lifeMutex);
+    if (m_fd.load() >= 0) {
         Fail(error, Kind::AlreadyOpen, 0);
         return false;
     }
 
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         Fail(error, KindForOpenErrno(errno), errno);
         return false;
+    }
+    // Started with a standard stream closed, the process would get the port
+    // on descriptor 0, 1 or 2, and whatever it prints would go to the switch.
+    if (fd <= 2) {
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        const int err = errno;
+        ::close(fd);
+        if (moved < 0) {
+            Fail(error, Kind::Other, err);
+            return false;
+        }
+        fd = moved;
     }
     if (!::isatty(fd)) {
         const int err = errno;
@@ -130,6 +159,16 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
         Fail(error, err == EWOULDBLOCK ? Kind::Busy : Kind::Other, err);
         return false;
     }
+    // Taken before anything changes, so that Close, and a release at exit,
+    // can leave the terminal as we found it (a console mapped by mistake must
+    // not stay raw).
+    termios found{};
+    if (::tcgetattr(fd, &found) != 0) {
+        const int err = errno;
+        ::close(fd);
+        Fail(error, Kind::SettingsRefused, err);
+        return false;
+    }
     if (::ioctl(fd, TIOCEXCL) != 0) {
         const int err = errno;
         ::close(fd);
@@ -137,11 +176,12 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
         return false;
     }
 
+    m_saved = found;
     m_fd = fd;
     m_dead = false;
     m_interval = std::chrono::milliseconds(0);
-    if (!Configure(baudRate, error)) {
-        Close();
+    if (!Configure(fd, baudRate, error)) {
+        CloseLocked(fd);
         return false;
     }
     error.kind = Kind::None;
@@ -149,7 +189,7 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
     return true;
 }
 
-bool PosixSerialBackend::Configure(int baudRate, SerialError& error)
+bool PosixSerialBackend::Configure(int fd, int baudRate, SerialError& error)
 {
     const auto speed = SpeedFor(baudRate);
     if (!speed) {
@@ -158,7 +198,7 @@ bool PosixSerialBackend::Configure(int baudRate, SerialError& error)
     }
 
     termios tio{};
-    if (::tcgetattr(m_fd, &tio) != 0) {
+    if (::tcgetattr(fd, &tio) != 0) {
         Fail(error, Kind::SettingsRefused, errno);
         return false;
     }
@@ -188,7 +228,7 @@ bool PosixSerialBackend::Configure(int baudRate, SerialError& error)
         Fail(error, Kind::SettingsRefused, errno);
         return false;
     }
-    if (::tcsetattr(m_fd, TCSANOW, &tio) != 0) {
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
         Fail(error, Kind::SettingsRefused, errno);
         return false;
     }
@@ -196,7 +236,7 @@ bool PosixSerialBackend::Configure(int baudRate, SerialError& error)
     // tcsetattr succeeds when any part of the request took; check the parts
     // the switch depends on.
     termios now{};
-    if (::tcgetattr(m_fd, &now) != 0) {
+    if (::tcgetattr(fd, &now) != 0) {
         Fail(error, Kind::SettingsRefused, errno);
         return false;
     }
@@ -210,7 +250,7 @@ bool PosixSerialBackend::Configure(int baudRate, SerialError& error)
     // The cable draws no handshake from DTR or RTS; hold both inactive. A
     // pseudo-terminal has no modem lines and refuses the request.
     const int lines = TIOCM_DTR | TIOCM_RTS;
-    if (::ioctl(m_fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+    if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
         Fail(error, Kind::SettingsRefused, errno);
         return false;
     }
@@ -219,20 +259,40 @@ bool PosixSerialBackend::Configure(int baudRate, SerialError& error)
 
 bool PosixSerialBackend::IsOpen() const
 {
-    return m_fd >= 0;
+    return m_fd.load() >= 0;
 }
 
 void PosixSerialBackend::Close()
 {
-    if (m_fd < 0)
+    // Only the owner closes, so the descriptor cannot change under us here;
+    // the wait stays outside the lock, so a release at exit never waits on it.
+    const int fd = m_fd.load();
+    if (fd < 0)
         return;
-    // The exclusive flag belongs to the terminal, not to our descriptor: left
-    // set, it would refuse our own next open while another descriptor (a
-    // pseudo-terminal's keeper) holds the terminal.
-    ::ioctl(m_fd, TIOCNXCL);
-    ::close(m_fd); // also releases the flock
+    if (!m_dead)
+        WaitForOutputSent(fd, Deadline::In(kCloseDrainLimit));
+    std::lock_guard<std::mutex> lock(m_lifeMutex);
+    CloseLocked(fd);
+}
+
+void PosixSerialBackend::CloseLocked(int fd)
+{
+    RestoreLocked(fd);
+    ::close(fd); // also releases the flock
     m_fd = -1;
+    m_saved.reset();
     m_dead = false;
+}
+
+void PosixSerialBackend::RestoreLocked(int fd)
+{
+    if (m_saved)
+        ::tcsetattr(fd, TCSANOW, &*m_saved);
+    // The exclusive flag belongs to the terminal, not to our descriptor: left
+    // set, it would refuse the next open while another descriptor (a
+    // pseudo-terminal's keeper, or our own until the process is gone) holds
+    // the terminal.
+    ::ioctl(fd, TIOCNXCL);
 }
 
 bool PosixSerialBackend::SetTimeouts(std::chrono::milliseconds interval)
@@ -245,9 +305,10 @@ bool PosixSerialBackend::SetTimeouts(std::chrono::milliseconds interval)
 
 bool PosixSerialBackend::Purge()
 {
-    if (m_fd < 0)
+    const int fd = m_fd.load();
+    if (fd < 0)
         return false;
-    if (::tcflush(m_fd, TCIOFLUSH) != 0) {
+    if (::tcflush(fd, TCIOFLUSH) != 0) {
         MarkDeadIf(errno);
         return false;
     }
@@ -262,7 +323,8 @@ void PosixSerialBackend::MarkDeadIf(int err)
 
 std::size_t PosixSerialBackend::Read(std::uint8_t* data, std::size_t length)
 {
-    if (m_fd < 0 || m_dead || length == 0)
+    const int fd = m_fd.load();
+    if (fd < 0 || m_dead || length == 0)
         return 0;
 
     const Deadline total(Deadline::Clock::now() + TotalReadTime(length, m_interval));
@@ -277,7 +339,7 @@ std::size_t PosixSerialBackend::Read(std::uint8_t* data, std::size_t length)
         // is queued.
         if (polled && limit.Expired())
             return got;
-        pollfd p{m_fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, limit.PollTimeoutMs());
         if (r < 0) {
             if (errno == EINTR)
@@ -291,7 +353,7 @@ std::size_t PosixSerialBackend::Read(std::uint8_t* data, std::size_t length)
             return got;
         }
         if (p.revents & POLLIN) {
-            const ssize_t n = ::read(m_fd, data + got, length - got);
+            const ssize_t n = ::read(fd, data + got, length - got);
             if (n > 0) {
                 got += static_cast<std::size_t>(n);
                 if (got == length)
@@ -317,13 +379,14 @@ std::size_t PosixSerialBackend::Read(std::uint8_t* data, std::size_t length)
 
 std::size_t PosixSerialBackend::Write(const std::uint8_t* data, std::size_t length)
 {
-    if (m_fd < 0 || m_dead)
+    const int fd = m_fd.load();
+    if (fd < 0 || m_dead)
         return 0;
 
     std::size_t done = 0;
     Deadline stall = Deadline::In(kWriteStallLimit);
     while (done < length) {
-        const ssize_t n = ::write(m_fd, data + done, length - done);
+        const ssize_t n = ::write(fd, data + done, length - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             stall = Deadline::In(kWriteStallLimit);
@@ -336,7 +399,7 @@ std::size_t PosixSerialBackend::Write(const std::uint8_t* data, std::size_t leng
             return done;
         }
         // The output queue is full: wait for room, but not for ever.
-        pollfd p{m_fd, POLLOUT, 0};
+        pollfd p{fd, POLLOUT, 0};
         const int r = ::poll(&p, 1, stall.PollTimeoutMs());
         if (r < 0 && errno != EINTR)
             return done;
@@ -352,6 +415,12 @@ std::size_t PosixSerialBackend::Write(const std::uint8_t* data, std::size_t leng
 
 void PosixSerialBackend::ReleaseForExit()
 {
-    if (m_fd >= 0)
-        ::ioctl(m_fd, TIOCNXCL);
+    // Called from another thread while the owner may be inside Read or
+    // Write; those take no lock and keep their descriptor, which stays open.
+    std::lock_guard<std::mutex> lock(m_lifeMutex);
+    const int fd = m_fd.load();
+    if (fd < 0)
+        return;
+    WaitForOutputSent(fd, Deadline::In(kExitDrainLimit));
+    RestoreLocked(fd);
 }

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
+
+#include <termios.h>
 
 #include "serial/SerialBackend.h"
 
@@ -31,11 +36,27 @@ public:
     // hold the caller for ever.
     static constexpr std::chrono::milliseconds kWriteStallLimit{2000};
 
+    // How long Close waits for the output queue to empty before the settings
+    // found at Open go back: the last frame must leave at our speed, not at
+    // the restored one. ReleaseForExit, on the way to the process's end,
+    // waits much less.
+    static constexpr std::chrono::milliseconds kCloseDrainLimit{500};
+    static constexpr std::chrono::milliseconds kExitDrainLimit{50};
+
 private:
-    bool Configure(int baudRate, SerialError& error);
+    bool Configure(int fd, int baudRate, SerialError& error);
+    void CloseLocked(int fd);
+    void RestoreLocked(int fd);
     void MarkDeadIf(int err);
 
-    int m_fd = -1;
+    // Open, Close and ReleaseForExit hold it; Read and Write never do, so a
+    // release from another thread never waits for a read to end.
+    std::mutex m_lifeMutex;
+    // Read without the lock by Read, Write and IsOpen on the owner's thread;
+    // changed only under the lock.
+    std::atomic<int> m_fd{-1};
+    // The terminal's settings before Open changed them; under m_lifeMutex.
+    std::optional<termios> m_saved;
     std::chrono::milliseconds m_interval{0};
     // Set once the device has hung up (unplugged, pseudo-terminal closed):
     // every later Read and Write returns at once instead of polling a corpse.

@@ -45,8 +45,21 @@ bool TtyScanner::HasUart(const std::string& name) const
     return true; // no readable type: trust the device link
 }
 
+std::vector<std::string> TtyScanner::ConsoleNames() const
+{
+    // The kernel writes its messages (and maybe a login) there; firmware
+    // frames sent into it would garble the console and reach no switch. A
+    // --map naming it is still obeyed: that is the user's explicit choice.
+    std::vector<std::string> names;
+    std::ifstream active(m_sysClassTty / "console" / "active");
+    for (std::string name; active >> name;)
+        names.push_back(name);
+    return names;
+}
+
 std::vector<std::string> TtyScanner::Scan() const
 {
+    const std::vector<std::string> console = ConsoleNames();
     struct Found {
         std::size_t group;
         unsigned long number;
@@ -58,6 +71,8 @@ std::vector<std::string> TtyScanner::Scan() const
     for (std::filesystem::directory_iterator it(m_devDir, ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
+        if (std::find(console.begin(), console.end(), name) != console.end())
+            continue;
         for (std::size_t group = 0; group < std::size(kPrefixes); ++group) {
             unsigned long number = 0;
             if (!NumberAfter(name, kPrefixes[group], number))

@@ -45,6 +45,18 @@ constexpr auto kHandshakeExpiry = 5s;
 // A babbling switch writes a chunk every millisecond: about the line's rate.
 constexpr auto kBabbleInterval = 1ms;
 constexpr std::size_t kBabbleChunk = 10;
+// Without line timing a switch babbling after the go-ahead writes this much a
+// millisecond: faster than the line, as all of this switch is without line
+// timing, so that a host reading every byte at once still finds some waiting
+// after the switch's thread was held up for a moment. A full line loses the
+// rest, so neither memory nor the host's time grows with it.
+constexpr std::size_t kFastBabbleChunk = 256;
+// hangUpAfterLastAck: how often the host's input queue is looked at once the
+// ack is written, and how long the host has to take it. The host waits 20 ms
+// for more reply bytes before its next frame, so a millisecond is early
+// enough for its next write to find the line gone.
+constexpr auto kAckCheckInterval = 1ms;
+constexpr auto kAckReadLimit = 2s;
 
 constexpr std::uint8_t kProbe = 0x01;
 constexpr std::uint8_t kHeader = 0x02;
@@ -210,6 +222,10 @@ bool SwitchSim::Start(std::string* error)
     m_hangUpNow = false;
     m_out.clear();
     m_outBlocked = false;
+    m_babbleArmed = false;
+    m_babbling = false;
+    m_lastAckPending = false;
+    m_lastAckGiveUp = m_nextAckCheck = Clock::time_point{};
     m_quit = false;
     m_thread = std::thread([this] { Run(); });
     return true;
@@ -287,14 +303,17 @@ void SwitchSim::Run()
             HangUp();
         WriteDue(now);
         Babble(now);
+        CheckLastAckTaken(now);
 
         Clock::time_point deadline = Clock::time_point::max();
         if (m_master >= 0) {
             deadline = FrameDeadline();
             if (!m_outBlocked && !m_out.empty())
                 deadline = std::min(deadline, m_out.front().due);
-            if (m_config.babble)
-                deadline = std::min(deadline, m_nextBabble);
+            if (m_config.babble || m_babbling)
+                deadline = std::min(deadline, NextBabble());
+            if (m_lastAckPending && m_out.empty())
+                deadline = std::min(deadline, m_nextAckCheck);
         }
 
         pollfd fds[2] = {{m_wakePipe[0], POLLIN, 0}, {m_master, POLLIN, 0}};
@@ -500,8 +519,11 @@ void SwitchSim::OnHeader(Clock::time_point lastByte)
             m_report.imageCrc = 0;
             m_report.transferBlockFrames = 0;
         }
-        if (!m_config.noGoAhead)
+        if (!m_config.noGoAhead) {
             Reply({kAck}, lastByte + kGoAheadDelay + m_config.goAheadDelay);
+            if (m_config.babbleAfterGoAhead && !m_config.silent)
+                m_babbleArmed = true;
+        }
         break;
     }
     }
@@ -537,6 +559,10 @@ void SwitchSim::OnBlock(const std::vector<std::uint8_t>& payload, Clock::time_po
             return;
         }
         Reply({kAck}, lastByte + m_config.flashWriteDelay);
+        if (m_config.hangUpAfterLastAck && length < kMaxBlockData) {
+            m_lastAckPending = true;
+            m_lastAckGiveUp = m_nextAckCheck = Clock::time_point{};
+        }
     } else if (index > 0 && sequence == static_cast<std::uint8_t>(expected - 1)) {
         // The block just stored, sent again because its ack came too late:
         // acknowledge it again, but it is in the flash once only.
@@ -617,7 +643,13 @@ void SwitchSim::WriteDue(Clock::time_point now)
 
 void SwitchSim::Babble(Clock::time_point now)
 {
-    if (!m_config.babble || m_master < 0 || now < m_nextBabble)
+    if (m_babbleArmed && m_out.empty())
+        StartBabbleAfterGoAhead(); // the go-ahead has been written
+    if (m_babbling && m_config.lineTiming) {
+        BabbleAtLineRate(now);
+        return;
+    }
+    if (!(m_config.babble || m_babbling) || m_master < 0 || now < m_nextBabble)
         return;
     m_nextBabble += kBabbleInterval;
     if (m_nextBabble < now)
@@ -625,16 +657,98 @@ void SwitchSim::Babble(Clock::time_point now)
     // A reply goes out whole; the noise resumes after it.
     if (!m_out.empty())
         return;
-    std::uint8_t noise[kBabbleChunk];
-    std::memset(noise, kNoise, sizeof noise);
+    std::uint8_t noise[kFastBabbleChunk];
+    const std::size_t count = m_babbling ? kFastBabbleChunk : kBabbleChunk;
+    std::memset(noise, m_babbling ? *m_config.babbleAfterGoAhead : kNoise, count);
     // Nobody may be reading: the noise that does not fit is simply lost.
-    ssize_t ignored = ::write(m_master, noise, sizeof noise);
+    ssize_t ignored = ::write(m_master, noise, count);
     (void)ignored;
+}
+
+void SwitchSim::StartBabbleAfterGoAhead()
+{
+    m_babbleArmed = false;
+    m_babbling = true;
+    // The first byte follows the go-ahead on the line.
+    m_nextBabble = m_config.lineTiming ? m_lastOutDue + kByteTime : Clock::now();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_report.babbling = true;
+    }
+    m_changed.notify_all();
+}
+
+SwitchSim::Clock::time_point SwitchSim::NextBabble() const
+{
+    if (!(m_babbling && m_config.lineTiming))
+        return m_nextBabble;
+    // Under line timing m_nextBabble is when the next byte has fully arrived;
+    // the thread wakes when a chunk's worth is due, not for every byte, or
+    // when the bytes that fit before a queued reply are due.
+    Clock::time_point wake = m_nextBabble + kByteTime * static_cast<long>(kBabbleChunk - 1);
+    if (!m_out.empty()) {
+        const Clock::time_point replyStarts = m_out.front().due - kByteTime;
+        if (m_nextBabble > replyStarts)
+            return Clock::time_point::max(); // the reply's turn; woken by its own deadline
+        wake = std::min(wake, replyStarts);
+    }
+    return wake;
+}
+
+void SwitchSim::BabbleAtLineRate(Clock::time_point now)
+{
+    if (m_master < 0)
+        return;
+    // The babble fills the line up to a queued reply's first byte; the reply
+    // goes out whole and the babble follows it.
+    if (m_out.empty())
+        m_nextBabble = std::max(m_nextBabble, m_lastOutDue + kByteTime);
+    if (now < NextBabble())
+        return;
+    const Clock::time_point until =
+        m_out.empty() ? now : std::min(now, m_out.front().due - kByteTime);
+    if (until < m_nextBabble)
+        return;
+    // Only bytes whose time on the line has come; a thread that fell behind
+    // (a loaded machine) does not catch up in a burst.
+    const auto late = static_cast<std::size_t>((until - m_nextBabble) / kByteTime);
+    const std::size_t count = std::min(late + 1, kBabbleChunk);
+    m_nextBabble += kByteTime * static_cast<long>(count);
+    if (m_out.empty())
+        m_lastOutDue = m_nextBabble - kByteTime; // a reply queued later waits for these
+    if (m_nextBabble + kBabbleInterval < now)
+        m_nextBabble = now;
+    std::uint8_t bytes[kBabbleChunk];
+    std::memset(bytes, *m_config.babbleAfterGoAhead, count);
+    // A full line loses what does not fit, as a host's overrun UART would.
+    ssize_t ignored = ::write(m_master, bytes, count);
+    (void)ignored;
+}
+
+void SwitchSim::CheckLastAckTaken(Clock::time_point now)
+{
+    if (!m_lastAckPending || m_master < 0 || !m_out.empty() || now < m_nextAckCheck)
+        return;
+    if (m_lastAckGiveUp == Clock::time_point{})
+        m_lastAckGiveUp = now + kAckReadLimit;
+    // A pseudo-terminal's hang-up throws away the host's unread input, where
+    // a real line's leaves it to be read: wait until the host has taken the
+    // ack. poll() first moves what the master wrote into that queue, so an
+    // ack still on its way counts as unread.
+    pollfd p{m_slaveKeep, POLLIN, 0};
+    const bool unread = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+    if (unread && now < m_lastAckGiveUp) {
+        m_nextAckCheck = now + kAckCheckInterval;
+        return;
+    }
+    HangUp();
 }
 
 void SwitchSim::HangUp()
 {
     m_hangUpNow = false;
+    m_lastAckPending = false;
+    m_babbleArmed = false;
     // Closing the master takes the device node away; our own slave goes too.
     CloseFd(m_master);
     CloseFd(m_slaveKeep);

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +45,15 @@ struct SwitchSimConfig {
     int noiseBytes = 0;             // noise bytes written before every reply (never an accept code)
     int hangupAfterBlock = -1;      // close the line after storing this block index
     bool babble = false;            // writes noise continuously, never falls silent
+    // Once the go-ahead F0 is out, writes this byte continuously and never
+    // falls silent again: at the line's rate under lineTiming, else 256 bytes
+    // a millisecond; what a full line cannot take is lost.
+    std::optional<std::uint8_t> babbleAfterGoAhead;
+    // Closes the line once the host has read the F0 that acknowledges the
+    // last block. The switch cannot know the image's length: the last block
+    // is the first stored block with fewer than 256 data bytes, which every
+    // image whose size is not a multiple of 256 ends with.
+    bool hangUpAfterLastAck = false;
 
     std::string imageOut;           // where the image is written on the end-of-image frame
     std::string linkPath;           // symlink made to the device, removed on Stop
@@ -64,7 +74,8 @@ struct SwitchSimReport {
 
     int endOfImageCount = 0;      // end-of-image frames seen, for a caller that waits for each
     int transferBlockFrames = 0;  // 0x03 frames since the current transfer began (its go-ahead)
-    bool hungUp = false;          // the line was closed by hangupAfterBlock
+    bool hungUp = false;          // the line was closed by hangupAfterBlock or hangUpAfterLastAck
+    bool babbling = false;        // babbleAfterGoAhead has begun, after the go-ahead
 };
 
 // A KVM switch on the master side of a pseudo-terminal. The slave side's path
@@ -88,6 +99,12 @@ struct SwitchSimReport {
 //   with a wrong checksum and unknown bytes are dropped at a silence of 5 ms
 //   (20 ms while a frame is still short of its length) and counted as bad;
 //   they get no reply.
+// - Faults that outlast a reply: babbleAfterGoAhead starts once the go-ahead
+//   has been written and goes on until the line is closed (replies still go
+//   out whole in between); hangUpAfterLastAck closes the line right after
+//   the host has taken the last block's F0 from its input queue (a
+//   pseudo-terminal's hang-up would throw away what is still queued, where a
+//   real line's would not), or 2 s after the F0 was written if it never does.
 class SwitchSim {
 public:
     explicit SwitchSim(SwitchSimConfig config = {});
@@ -134,6 +151,10 @@ private:
     void Reply(std::vector<std::uint8_t> reply, Clock::time_point due);
     void WriteDue(Clock::time_point now);
     void Babble(Clock::time_point now);
+    void StartBabbleAfterGoAhead();
+    void BabbleAtLineRate(Clock::time_point now);
+    Clock::time_point NextBabble() const;
+    void CheckLastAckTaken(Clock::time_point now);
     void HangUp();
 
     std::atomic<bool> m_quit{false};
@@ -155,6 +176,11 @@ private:
     Clock::time_point m_lastOutDue{};
     bool m_outBlocked = false;             // the line's buffer is full: wait until writable
     Clock::time_point m_nextBabble{};
+    bool m_babbleArmed = false;            // babbleAfterGoAhead: begins once the go-ahead is out
+    bool m_babbling = false;               // babbleAfterGoAhead has begun
+    bool m_lastAckPending = false;         // hangUpAfterLastAck: waiting for the host to read it
+    Clock::time_point m_lastAckGiveUp{};   // unset until the ack has been written
+    Clock::time_point m_nextAckCheck{};
 
     SwitchSimConfig m_config;
     std::string m_devicePath;

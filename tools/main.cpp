@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "serial/PortTable.h"
+#include "serial/StandardStreams.h"
 #include "tools/SwitchSim.h"
 
 namespace {
@@ -40,6 +41,13 @@ constexpr const char* kUsage =
     "  --noise N                 N noise bytes before every reply\n"
     "  --hangup-after-block K    close the line after storing block K\n"
     "  --babble                  write noise without pause\n"
+    "  --babble-after-go-ahead BYTE  once the go-ahead F0 is out, write BYTE (hex) without\n"
+    "                            pause for good (at the line's rate with --line-timing,\n"
+    "                            else 256 bytes a millisecond)\n"
+    "  --hang-up-after-last-ack  close the line once the host has read the F0 of the last\n"
+    "                            block: the first stored block of fewer than 256 data\n"
+    "                            bytes (an image whose size is not a multiple of 256 ends\n"
+    "                            with one; the switch cannot know the image's length)\n"
     "  --image-out FILE          write the received image there at its end\n"
     "  --link PATH               make PATH a symbolic link to the device\n"
     "  --once                    exit after the first end-of-image frame\n"
@@ -193,6 +201,12 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std:
             ok = number(config.hangupAfterBlock);
         } else if (option == "--babble") {
             ok = flag(config.babble);
+        } else if (option == "--babble-after-go-ahead") {
+            std::uint8_t byte = 0;
+            ok = hexByte(byte);
+            config.babbleAfterGoAhead = byte;
+        } else if (option == "--hang-up-after-last-ack") {
+            ok = flag(config.hangUpAfterLastAck);
         } else if (option == "--image-out") {
             ok = text(config.imageOut);
         } else if (option == "--link") {
@@ -224,6 +238,7 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std:
 
 int main(int argc, char** argv)
 {
+    ReopenClosedStandardStreams();
     SwitchSimConfig config;
     bool once = false;
     std::string error;
@@ -262,13 +277,20 @@ int main(int argc, char** argv)
 
     int imagesShown = 0;
     bool hangUpShown = false;
+    bool babbleShown = false;
     for (;;) {
         if (sim.WaitForReport(
                 [&](const SwitchSimReport& r) {
-                    return r.endOfImageCount > imagesShown || r.hungUp != hangUpShown;
+                    return r.endOfImageCount > imagesShown || r.hungUp != hangUpShown
+                           || r.babbling != babbleShown;
                 },
                 50ms)) {
             SwitchSimReport report = sim.Report();
+            if (report.babbling && !babbleShown) {
+                std::printf("babbling 0x%02X after the go-ahead\n",
+                            static_cast<unsigned>(config.babbleAfterGoAhead.value_or(0)));
+                babbleShown = true;
+            }
             if (report.hungUp && !hangUpShown) {
                 std::printf("line closed after block %d\n", report.blocksStored - 1);
                 hangUpShown = true;

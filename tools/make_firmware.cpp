@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "firmware/Crc16.h"
+#include "serial/StandardStreams.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ bool ParseNumber(const char* text, long min, long max, long& value)
 
 int main(int argc, char** argv)
 {
+    ReopenClosedStandardStreams();
     long size = 65536;
     long modelIndex = 2;
     long date[3] = {7, 12, 25};

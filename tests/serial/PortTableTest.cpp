@@ -146,6 +146,41 @@ TEST_F(TtyScannerTest, NaturalOrderAndNoPlaceholders)
     EXPECT_EQ(TtyScanner(m_root / "dev", m_root / "sys").Scan(), expected);
 }
 
+// The kernel's console may sit on a serial port; sending firmware frames into
+// it would garble the console and never reach a switch. --map can still name it.
+TEST_F(TtyScannerTest, TheKernelConsoleIsLeftOut)
+{
+    struct Case {
+        const char* name;
+        const char* active; // nullptr: no console/active attribute
+        std::vector<std::string> found;
+    };
+    const Case cases[] = {
+        {"no console attribute", nullptr, {"ttyS0", "ttyS2", "ttyUSB0"}},
+        {"virtual terminal and first UART", "tty0 ttyS0\n", {"ttyS2", "ttyUSB0"}},
+        {"USB adapter, no newline", "ttyUSB0", {"ttyS0", "ttyS2"}},
+        {"two UARTs", "ttyS2 ttyS0\n", {"ttyUSB0"}},
+        {"empty", "", {"ttyS0", "ttyS2", "ttyUSB0"}},
+        {"a name that only starts like a port", "ttyS", {"ttyS0", "ttyS2", "ttyUSB0"}},
+    };
+    for (const char* name : {"ttyS0", "ttyS2", "ttyUSB0", "tty0", "console"})
+        Dev(name);
+    Sys("ttyS0", true, 4);
+    Sys("ttyS2", true, 4);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(m_root / "sys" / "console");
+        if (c.active) {
+            fs::create_directories(m_root / "sys" / "console");
+            std::ofstream(m_root / "sys" / "console" / "active") << c.active;
+        }
+        std::vector<std::string> expected;
+        for (const std::string& found : c.found)
+            expected.push_back((m_root / "dev" / found).string());
+        EXPECT_EQ(TtyScanner(m_root / "dev", m_root / "sys").Scan(), expected);
+    }
+}
+
 TEST_F(TtyScannerTest, MissingDirectoriesFindNothing)
 {
     EXPECT_TRUE(TtyScanner(m_root / "nodev", m_root / "nosys").Scan().empty());

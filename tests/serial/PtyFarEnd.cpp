@@ -105,6 +105,12 @@ termios PtyFarEnd::HostTermios() const
     return tio;
 }
 
+void PtyFarEnd::SetHostTermios(const termios& tio)
+{
+    if (::tcsetattr(m_slaveKeep, TCSANOW, &tio) != 0)
+        ADD_FAILURE() << "tcsetattr failed: errno " << errno;
+}
+
 bool PtyFarEnd::WaitQueuedAtHost(std::size_t n, std::chrono::milliseconds timeout) const
 {
     // The pty hands bytes to the host's queue from a kernel worker, a moment

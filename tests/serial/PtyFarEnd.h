@@ -36,6 +36,9 @@ public:
 
     // The line settings the host left on the terminal.
     termios HostTermios() const;
+    // Settings on the terminal before the host opens it, as another program
+    // (a login shell, a console) may have left them.
+    void SetHostTermios(const termios& tio);
 
     // Hangs the line up, as an unplugged adapter would.
     void CloseMaster();

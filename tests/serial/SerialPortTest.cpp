@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +25,36 @@ using Clock = std::chrono::steady_clock;
 using Kind = SerialError::Kind;
 
 namespace {
+
+// What a terminal may carry before the utility opens it, e.g. a console
+// mapped by mistake: echo, line editing, signals, output processing, 9600.
+termios ConsoleSettings(termios tio)
+{
+    tio.c_iflag |= ICRNL | IXON;
+    tio.c_oflag |= OPOST | ONLCR;
+    tio.c_lflag |= ECHO | ECHOE | ICANON | ISIG | IEXTEN;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B9600);
+    ::cfsetospeed(&tio, B9600);
+    return tio;
+}
+
+::testing::AssertionResult SameSettings(const termios& now, const termios& before)
+{
+    if (now.c_iflag != before.c_iflag || now.c_oflag != before.c_oflag
+        || now.c_cflag != before.c_cflag || now.c_lflag != before.c_lflag)
+        return ::testing::AssertionFailure()
+               << std::hex << "flags i/o/c/l " << now.c_iflag << '/' << now.c_oflag << '/'
+               << now.c_cflag << '/' << now.c_lflag << ", before " << before.c_iflag << '/'
+               << before.c_oflag << '/' << before.c_cflag << '/' << before.c_lflag;
+    if (!std::equal(std::begin(now.c_cc), std::end(now.c_cc), std::begin(before.c_cc)))
+        return ::testing::AssertionFailure() << "control characters differ";
+    if (::cfgetispeed(&now) != ::cfgetispeed(&before) || ::cfgetospeed(&now) != ::cfgetospeed(&before))
+        return ::testing::AssertionFailure() << "speed differs";
+    return ::testing::AssertionSuccess();
+}
 
 class SerialPortTest : public ::testing::Test {
 protected:
@@ -300,6 +332,112 @@ TEST_F(SerialPortTest, HangUpEndsReadsAndWritesAtOnce)
     EXPECT_LT(Clock::now() - start, 200ms);
     EXPECT_TRUE(port.IsOpen()) << "only Close closes the port";
     EXPECT_EQ(port.Close(), 1);
+}
+
+TEST_F(SerialPortTest, SettingsFoundAtOpenComeBackOnEveryWayOut)
+{
+    enum class Way { Close, Destructor };
+    struct Case {
+        const char* name;
+        int baudRate;
+        int timeoutMs;
+        int opened;
+        Way way;
+    };
+    const Case cases[] = {
+        {"Close", 115200, 10, 1, Way::Close},
+        {"destroyed open", 115200, 10, 1, Way::Destructor},
+        {"time-out refused after the line was set up", 115200, -1, 0, Way::Close},
+        {"speed refused", 12345, 10, 0, Way::Close},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_far.SetHostTermios(ConsoleSettings(m_far.HostTermios()));
+        const termios before = m_far.HostTermios();
+        {
+            CSerialPort port(&m_table);
+            EXPECT_EQ(port.Open("COM1", c.baudRate, c.timeoutMs), c.opened);
+            if (c.opened) {
+                EXPECT_FALSE(SameSettings(m_far.HostTermios(), before)) << "Open sets the line up";
+            }
+            if (c.way == Way::Close)
+                port.Close();
+        }
+        EXPECT_TRUE(SameSettings(m_far.HostTermios(), before));
+    }
+}
+
+// A signal-watching thread releases the port just before the process ends,
+// while the owner is in the middle of a long read.
+TEST_F(SerialPortTest, ReleaseForExitFromAnotherThreadMidRead)
+{
+    m_far.SetHostTermios(ConsoleSettings(m_far.HostTermios()));
+    const termios before = m_far.HostTermios();
+    CSerialPort port(&m_table);
+    ASSERT_EQ(port.Open("COM1", 115200, 1000), 1);
+
+    std::atomic<bool> reading{false};
+    int result = -1;
+    std::thread owner([&] {
+        std::uint8_t data[10] = {};
+        reading = true;
+        result = port.Read(data, 10); // up to 11 s unless the line goes
+    });
+    const auto limit = Clock::now() + 5s;
+    while (!reading && Clock::now() < limit)
+        std::this_thread::yield();
+
+    port.ReleaseForExit();
+    EXPECT_TRUE(SameSettings(m_far.HostTermios(), before));
+    EXPECT_TRUE(port.IsOpen()) << "the descriptor goes with the process, not here";
+
+    const int fd = ::open(m_far.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int openErrno = errno;
+    EXPECT_FALSE(fd < 0 && openErrno == EBUSY) << "the exclusive flag outlived the release";
+#ifdef TIOCGEXCL
+    if (fd >= 0) {
+        int exclusive = -1;
+        ASSERT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0) << "root passes the flag, so it is looked at directly";
+    }
+#endif
+    if (fd >= 0)
+        ::close(fd);
+
+    m_far.CloseMaster(); // ends the owner's read
+    owner.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(port.Close(), 1);
+}
+
+// A program started with a standard stream closed must not open the port on
+// that descriptor: whatever it prints there would go to the switch.
+TEST_F(SerialPortTest, NeverOpensOnAStandardStreamDescriptor)
+{
+    const std::vector<std::vector<int>> cases = {{1}, {2}, {0, 1, 2}};
+    for (const auto& closed : cases) {
+        SCOPED_TRACE(::testing::PrintToString(closed));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int fd : closed)
+                ::close(fd);
+            CSerialPort port(&m_table);
+            if (port.Open("COM1", 115200, 10) != 1)
+                ::_exit(11);
+            for (int fd : closed) {
+                if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+                    ::_exit(12);
+            }
+            const std::uint8_t byte = 0x5A;
+            ::_exit(port.Write(&byte, 1) == 1 ? 0 : 13);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "11: open failed, 12: port on a standard stream, 13: write failed";
+        EXPECT_EQ(m_far.Receive(1, 2s), std::vector<std::uint8_t>{0x5A});
+    }
 }
 
 TEST_F(SerialPortTest, NamesOutsideComOneToTwelveResolveToNothing)

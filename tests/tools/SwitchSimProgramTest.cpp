@@ -32,6 +32,9 @@ TEST(SwitchSimProgram, RefusesBadOptionsWithExitCode2)
         {"--answer-probe-again-from"},
         {"--noise"},
         {"--silent=yes"},
+        {"--babble-after-go-ahead", "100"},
+        {"--babble-after-go-ahead"},
+        {"--hang-up-after-last-ack=yes"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args[0]);

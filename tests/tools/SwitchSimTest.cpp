@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -579,6 +581,96 @@ TEST(SwitchSimFaults, ABabblingSwitchNeverFallsSilent)
     }
     Bytes version = VersionReply(config);
     EXPECT_NE(std::search(seen.begin(), seen.end(), version.begin(), version.end()), seen.end());
+}
+
+TEST(SwitchSimFaults, BabblesForGoodOnceTheGoAheadIsOut)
+{
+    struct Case {
+        const char* name;
+        std::uint8_t byte;
+        bool lineTiming;
+    };
+    const Case cases[] = {
+        {"a stray go-ahead code", kAck, false},
+        {"noise at the line's rate", 0x55, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SwitchSimConfig config;
+        config.babbleAfterGoAhead = c.byte;
+        config.lineTiming = c.lineTiming;
+        auto sim = StartSim(config);
+        HostLine line(sim->DevicePath());
+        ASSERT_TRUE(line.Send(kModelHeader));
+        ASSERT_TRUE(line.Send(kFamilyHeader));
+        ASSERT_TRUE(line.Send(kProbe));
+        ASSERT_EQ(line.ReadExactly(1), Bytes{kAck}) << "ready probe, no babble before the go-ahead";
+        EXPECT_FALSE(sim->Report().babbling);
+
+        const auto start = Clock::now();
+        ASSERT_TRUE(line.Send(kModelHeader));
+        ASSERT_EQ(line.ReadExactly(1), Bytes{kAck}) << "go-ahead";
+        // A block is still acknowledged: its F0 goes out whole amid the babble.
+        const bool ackVisible = c.byte != kAck;
+        if (ackVisible) {
+            ASSERT_TRUE(line.Send(Block(0, 256)));
+        }
+        Bytes seen;
+        while (Clock::now() - start < 200ms) {
+            Bytes got = line.ReadExactly(64, 20ms);
+            ASSERT_FALSE(got.empty()) << "a silence of 20 ms after " << seen.size() << " bytes";
+            seen.insert(seen.end(), got.begin(), got.end());
+        }
+        const auto elapsed = Clock::now() - start;
+        const auto babbled = std::count(seen.begin(), seen.end(), c.byte);
+        EXPECT_EQ(static_cast<std::size_t>(babbled) + (ackVisible ? 1 : 0), seen.size());
+        if (ackVisible) {
+            EXPECT_EQ(std::count(seen.begin(), seen.end(), kAck), 1);
+            EXPECT_EQ(sim->Report().blocksStored, 1);
+        }
+        if (c.lineTiming) {
+            // The go-ahead and each byte after it take a byte time on the line.
+            EXPECT_LE(seen.size() + 1, static_cast<std::size_t>(elapsed / kByteTime) + 1);
+        }
+        EXPECT_TRUE(sim->Report().babbling);
+    }
+}
+
+TEST(SwitchSimFaults, HangsUpOnceTheLastAckIsRead)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::size_t> blocks; // data bytes of each block sent
+        bool hangsUp;                    // after the last block's ack
+    };
+    const Case cases[] = {
+        {"short last block", {256, 256, 10}, true},
+        {"one short block", {1}, true},
+        {"full blocks only: no block is known to be the last", {256, 256}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SwitchSimConfig config;
+        config.hangUpAfterLastAck = true;
+        auto sim = StartSim(config);
+        HostLine line(sim->DevicePath());
+        Handshake(line);
+        for (std::size_t i = 0; i < c.blocks.size(); ++i) {
+            ASSERT_TRUE(line.Send(Block(static_cast<std::uint8_t>(i), c.blocks[i])));
+            ASSERT_EQ(line.ReadExactly(1), Bytes{kAck}) << "block " << i << ": the ack reaches the host";
+        }
+        EXPECT_EQ(sim->Report().blocksStored, static_cast<int>(c.blocks.size()));
+        if (!c.hangsUp) {
+            ExpectNothingPendingBeforeProbe(line, config);
+            EXPECT_FALSE(sim->Report().hungUp);
+            continue;
+        }
+        ASSERT_TRUE(ReportHas(*sim, [](const SwitchSimReport& r) { return r.hungUp; }));
+        const std::uint8_t endOfImage[] = {0x05, 0xFB};
+        errno = 0;
+        EXPECT_EQ(::write(line.Fd(), endOfImage, sizeof endOfImage), -1);
+        EXPECT_EQ(errno, EIO) << "the host's next write finds the line gone";
+    }
 }
 
 TEST(SwitchSimLink, MakesReplacesAndRemovesTheLink)
