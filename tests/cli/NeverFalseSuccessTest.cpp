@@ -67,8 +67,9 @@ TEST_P(NeverFalseSuccess, SuccessOnlyWithTheWholeImageStored)
         EXPECT_GT(result.exitCode, 0);
         EXPECT_FALSE(claimed);
     }
-    if (c.succeeds)
+    if (c.succeeds) {
         EXPECT_EQ(result.exitCode == 0, *c.succeeds);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
