@@ -9,6 +9,7 @@
 #include "firmware/Crc16.h"
 #include "firmware/FirmwareFile.h"
 #include "firmware/FirmwareLoader.h"
+#include "kvm/OperationTexts.h"
 #include "kvm/VersionReply.h"
 #include "serial/CSerialPort.h"
 #include "serial/FrameExchange.h"
@@ -488,14 +489,14 @@ const char* KvmOperations::LoadImage()
 
     // A read that failed part-way is no end of file: the image would be cut.
     if (read.error == FirmwareFileResult::Error::TooLarge)
-        return "Error: File is larger than 131072 bytes.";
+        return OperationTexts::kFileTooLarge;
     if (!read.Ok())
-        return "Error: File can't be opened.";
+        return OperationTexts::kFileCannotBeOpened;
     switch (FindBlankImage(m_state.imageBuffer, m_state.imageLength)) {
     case BlankImage::Empty:
-        return "Error: File is empty.";
+        return OperationTexts::kFileEmpty;
     case BlankImage::AllZero:
-        return "Error: File holds only zero bytes.";
+        return OperationTexts::kFileAllZero;
     case BlankImage::No:
         break;
     }
@@ -505,7 +506,7 @@ const char* KvmOperations::LoadImage()
     if (Crc16(m_state.imageBuffer, m_state.imageLength) != 0
         || m_state.imageLength != m_state.checkedImageLength
         || ImageBodyCrc(m_state.imageBuffer, m_state.imageLength) != m_state.checkedImageCrc)
-        return "Error: File has changed, CRC error.";
+        return OperationTexts::kFileChanged;
     return nullptr;
 }
 

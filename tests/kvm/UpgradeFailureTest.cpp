@@ -386,7 +386,7 @@ INSTANTIATE_TEST_SUITE_P(
                      // A good CRC over all 131073 bytes: only the size is wrong.
                      return f.WriteImage("big.bin", kImageCapacity + 1);
                  },
-                 "Error: File is larger than 131072 bytes."},
+                 "Error: File is over 131072 bytes."},
         FileCase{"ChangedAfterSelection",
                  [](const FirmwareTestFiles& f) {
                      Bytes bytes = FirmwareTestFiles::ReadBytes(f.WriteImage("fw.bin", 768));
@@ -432,7 +432,7 @@ TEST(UpgradeFileProblem, GrownFileNeverWritesPastTheBuffer)
     rig.ops.Upgrade();
     EXPECT_EQ(rig.ops.WaitForWorker(), 0);
 
-    EXPECT_EQ(rig.services.Status(), "Error: File is larger than 131072 bytes.");
+    EXPECT_EQ(rig.services.Status(), "Error: File is over 131072 bytes.");
     // The fields after the buffer are intact.
     EXPECT_EQ(rig.state.imageLength, kImageCapacity);
     EXPECT_EQ(rig.state.bytesRemaining, kImageCapacity);

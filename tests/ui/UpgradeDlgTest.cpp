@@ -10,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+#include <QToolTip>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -22,6 +24,7 @@
 #include "EnabledOrder.h"
 #include "GatedDlg.h"
 #include "kvm/KvmOperations.h"
+#include "kvm/OperationTexts.h"
 #include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
 #include "ui/CUpgradeDlg.h"
@@ -110,6 +113,10 @@ private slots:
     void cancelConfirmation();
     void upgradeEnds_data();
     void upgradeEnds();
+    void ownTextsFit();
+    void longPathElidedInTheMiddle();
+    void dialogThreadKeepsServing_data();
+    void dialogThreadKeepsServing();
     void closeRefusedDuringRun_data();
     void closeRefusedDuringRun();
     void destroyDuringRun();
@@ -699,6 +706,94 @@ void UpgradeDlgTest::upgradeEnds()
         QVERIFY(sim.WaitForEndOfImage(std::chrono::seconds(10)));
         QCOMPARE(sim.Report().image, image);
     }
+}
+
+// The status texts of our own fit the status line at the dialog's font.
+void UpgradeDlgTest::ownTextsFit()
+{
+    DialogRig rig;
+    CUpgradeDlg& dlg = rig.Dialog();
+    auto* line = qobject_cast<QLabel*>(dlg.Control(CUpgradeDlg::IDC_STATUS));
+    const QFontMetrics metrics(line->font());
+    for (const char* text : OperationTexts::kOwnStatusTexts) {
+        QVERIFY2(metrics.horizontalAdvance(QString::fromLatin1(text)) <= line->contentsRect().width(), text);
+        dlg.SetStatus(text);
+        dlg.UpdateData();
+        QCOMPARE(dlg.StatusLineText(), QString::fromLatin1(text));
+    }
+}
+
+void UpgradeDlgTest::longPathElidedInTheMiddle()
+{
+    DialogRig rig;
+    CUpgradeDlg& dlg = rig.Dialog();
+    auto* line = qobject_cast<QLabel*>(dlg.Control(CUpgradeDlg::IDC_STATUS));
+    const QString path = QStringLiteral("/home/someone/firmware/archive/2025/december/hx5tra-7-12-25.bin");
+    dlg.SetStatus(path.toStdString());
+    dlg.UpdateData();
+
+    const QString shown = dlg.StatusLineText();
+    QVERIFY(shown != path);
+    QVERIFY2(shown.startsWith(QStringLiteral("/home/")), qPrintable(shown));
+    QVERIFY2(shown.endsWith(QStringLiteral("hx5tra-7-12-25.bin")), qPrintable(shown));
+    QVERIFY(QFontMetrics(line->font()).horizontalAdvance(shown) <= line->contentsRect().width());
+    QCOMPARE(line->toolTip(), path);
+
+    dlg.SetStatus("Upgrade complete!");
+    dlg.UpdateData();
+    QCOMPARE(dlg.StatusLineText(), QStringLiteral("Upgrade complete!"));
+    QVERIFY(line->toolTip().isEmpty());
+}
+
+void UpgradeDlgTest::dialogThreadKeepsServing_data()
+{
+    QTest::addColumn<bool>("scan");
+    QTest::newRow("scan of 12 silent ports") << true;
+    QTest::newRow("version request's pause") << false;
+}
+
+// The window system is served throughout: a 20 ms timer on the dialog's
+// thread keeps ticking while the switch is searched for and waited on.
+void UpgradeDlgTest::dialogThreadKeepsServing()
+{
+    QFETCH(bool, scan);
+    DialogRig rig;
+    std::vector<std::unique_ptr<SwitchSim>> sims;
+    for (int n = 1; n <= (scan ? 12 : 1); ++n) {
+        SwitchSimConfig config;
+        config.silent = scan;
+        config.answerProbeUntil = scan ? 0 : 1; // the probe answered, no version request
+        sims.push_back(std::make_unique<SwitchSim>(config));
+        std::string error;
+        QVERIFY2(sims.back()->Start(&error), error.c_str());
+        rig.table.Map("COM" + std::to_string(n), sims.back()->DevicePath());
+    }
+    CUpgradeDlg& dlg = rig.Dialog();
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    qobject_cast<QComboBox*>(dlg.Control(CUpgradeDlg::IDC_PORT))->setCurrentText(scan ? "AUTO" : "COM1");
+
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longestGap = 0;
+    QTimer tick;
+    tick.setInterval(20);
+    connect(&tick, &QTimer::timeout, &dlg, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    clock.start();
+    tick.start();
+    dlg.OnCheckVersion();
+    QVERIFY(dlg.Operations().WorkerRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.Operations().WorkerRunning(), 60000);
+    tick.stop();
+
+    QVERIFY2(clock.elapsed() > 2000, "the operation waited on the line"); // it was measured while it waited
+    QVERIFY2(longestGap < 150, qPrintable(QStringLiteral("longest gap %1 ms").arg(longestGap)));
+    QTRY_VERIFY_WITH_TIMEOUT(OperationControlsEnabled(dlg, true), 10000);
+    QCOMPARE(dlg.StatusLineText(), scan ? QStringLiteral("Assign COM number and try again.")
+                                        : QStringLiteral("Couldn't find KVM"));
 }
 
 void UpgradeDlgTest::closeRefusedDuringRun_data()
