@@ -8,6 +8,7 @@ packages=(
   libgtest-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation
+  xvfb xauth libxcb-cursor0
   clang libclang-rt-14-dev
 )
 

@@ -22,6 +22,7 @@
 #include "kvm/SharedState.h"
 #include "ui/DialogUnits.h"
 #include "ui/LogPane.h"
+#include "ui/MessageBoxes.h"
 #include "ui/kvm-upgrade.xpm"
 
 namespace {
@@ -497,14 +498,10 @@ std::optional<QString> CUpgradeDlg::DefaultChooseFile()
 
 bool CUpgradeDlg::DefaultConfirmBox(const QString& text, const QString& caption)
 {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel, this);
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.setEscapeButton(QMessageBox::Cancel);
-    return box.exec() == QMessageBox::Ok;
+    return MakeConfirmBox(this, text, caption)->exec() == QMessageBox::Ok;
 }
 
 void CUpgradeDlg::DefaultWarningBox(const QString& text, const QString& caption)
 {
-    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
-    box.exec();
+    MakeWarningBox(this, text, caption)->exec();
 }

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -29,6 +30,7 @@
 #include "tools/SwitchSim.h"
 #include "ui/CUpgradeDlg.h"
 #include "ui/LogPane.h"
+#include "ui/MessageBoxes.h"
 
 namespace {
 
@@ -113,6 +115,8 @@ private slots:
     void cancelConfirmation();
     void upgradeEnds_data();
     void upgradeEnds();
+    void boxesReadable_data();
+    void boxesReadable();
     void ownTextsFit();
     void longPathElidedInTheMiddle();
     void dialogThreadKeepsServing_data();
@@ -706,6 +710,48 @@ void UpgradeDlgTest::upgradeEnds()
         QVERIFY(sim.WaitForEndOfImage(std::chrono::seconds(10)));
         QCOMPARE(sim.Report().image, image);
     }
+}
+
+void UpgradeDlgTest::boxesReadable_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("confirmation") << true << kConfirmText << QStringLiteral("Confirm");
+    QTest::newRow("warning") << false << QStringLiteral("File not exists!") << QStringLiteral("Warning");
+}
+
+// Every text of the boxes is shown whole, and a box is wide enough for its
+// caption beside a window manager's title buttons; also at QT_SCALE_FACTOR=2
+// (a second run of this test).
+void UpgradeDlgTest::boxesReadable()
+{
+    QFETCH(bool, confirm);
+    QFETCH(QString, text);
+    QFETCH(QString, caption);
+    DialogRig rig;
+    CUpgradeDlg& dlg = rig.Dialog();
+    const auto box = confirm ? MakeConfirmBox(&dlg, text, caption) : MakeWarningBox(&dlg, text, caption);
+    box->show();
+    QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+
+    bool textFound = false;
+    for (const QLabel* label : box->findChildren<QLabel*>()) {
+        if (!label->isVisible() || label->text().isEmpty())
+            continue;
+        textFound = textFound || label->text() == text;
+        // A label that wraps needs the height its width calls for, else its whole hint.
+        const bool wraps = label->wordWrap() && label->hasHeightForWidth();
+        const int needed = wraps ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        QVERIFY2(wraps || label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+        QVERIFY2(label->height() >= needed, qPrintable(label->text() + QStringLiteral(" %1x%2, needs %3").arg(label->width()).arg(label->height()).arg(needed)));
+    }
+    QVERIFY(textFound);
+    const QFontMetrics metrics(box->font());
+    QVERIFY(box->width() >= 2 * metrics.horizontalAdvance(caption) + 12 * metrics.height());
+    for (QAbstractButton* button : box->buttons())
+        QVERIFY(button->width() >= button->sizeHint().width());
+    box->close();
 }
 
 // The status texts of our own fit the status line at the dialog's font.
