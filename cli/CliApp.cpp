@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <istream>
 #include <ostream>
+#include <utility>
 
 #include "cli/CheckCommand.h"
 #include "cli/CliExitCodes.h"
@@ -51,6 +52,12 @@ void CliApp::SetSharedDestination(bool shared)
 void CliApp::SetColumns(int columns)
 {
     m_services->SetColumns(columns);
+}
+
+void CliApp::SetBeforeExit(std::function<void()> beforeExit)
+{
+    std::lock_guard lock(m_signalMutex);
+    m_beforeExit = std::move(beforeExit);
 }
 
 int CliApp::Run(int argc, const char* const argv[])
@@ -158,7 +165,10 @@ void CliApp::OnSignal(int signo)
     }
     m_services->Abandon(upgrading ? kUpgradeAborted : kInterrupted);
     // No destructors: the worker may be in the middle of a frame. The port's
-    // descriptor, and with it the line's lock, go with the process; nothing
-    // of the user's terminal was changed.
+    // descriptor goes with the process, but its exclusive flag and settings
+    // stay with the line, and the next run (not as root) would find it busy.
+    m_port->ReleaseForExit();
+    if (m_beforeExit)
+        m_beforeExit();
     std::_Exit(128 + signo);
 }

@@ -13,7 +13,22 @@
 // while the child runs, so that it can wait for what the child says.
 class CliChild {
 public:
+    // Where the child's stdout and stderr go, when not into the file and the
+    // pipe.
+    struct Streams {
+        enum class Out {
+            File,       // read back by Wait()
+            Closed,     // started with descriptor 1 closed (>&-)
+            ReaderGone, // a pipe whose reader has gone (| head -1 that ended)
+        };
+        Out out = Out::File;
+        // >= 0: stdout and stderr both on this descriptor (a terminal that
+        // the test controls); nothing of them is read here.
+        int terminal = -1;
+    };
+
     explicit CliChild(const std::vector<std::string>& args);
+    CliChild(const std::vector<std::string>& args, const Streams& streams);
     ~CliChild(); // kills a child still running
     CliChild(const CliChild&) = delete;
     CliChild& operator=(const CliChild&) = delete;
@@ -33,6 +48,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool ReadSome(Clock::time_point deadline); // false at the end of stderr or the deadline
+    bool WaitForExit(Clock::time_point deadline); // false when the child still runs at the deadline
     void Kill();
 
     std::string m_folder;
