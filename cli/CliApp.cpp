@@ -1,9 +1,11 @@
 #include "cli/CliApp.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <istream>
 #include <ostream>
+#include <string_view>
 #include <utility>
 
 #include "cli/CheckCommand.h"
@@ -11,6 +13,7 @@
 #include "cli/CliServices.h"
 #include "cli/InfoCommand.h"
 #include "cli/UpgradeCommand.h"
+#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
 #include "serial/CSerialPort.h"
@@ -78,7 +81,8 @@ int CliApp::Dispatch(int argc, const char* const argv[])
         m_services->PrintLine(KVM_CLI_VERSION);
         return kExitOk;
     case CliOptions::Action::UsageError:
-        m_services->PrintError("kvm-upgrade-cli: " + options.Error() + "\n" +
+        // The error may quote a value given, a device's path for one.
+        m_services->PrintError("kvm-upgrade-cli: " + PrintableText(options.Error()) + "\n" +
                                "Try 'kvm-upgrade-cli --help'.");
         return kExitUsage;
     case CliOptions::Action::ListPorts:
@@ -93,10 +97,18 @@ int CliApp::Dispatch(int argc, const char* const argv[])
 int CliApp::ListPorts()
 {
     const std::string listing = PortTable::Process().Listing();
-    if (listing.empty())
+    if (listing.empty()) {
         m_services->PrintError("No serial ports.");
-    else
-        m_services->PrintLine(listing.back() == '\n' ? listing.substr(0, listing.size() - 1) : listing);
+        return kExitOk;
+    }
+    // Line by line: a device's path from --map may hold any byte, but the
+    // listing's own line ends stay.
+    std::size_t start = 0;
+    while (start < listing.size()) {
+        const std::size_t end = std::min(listing.find('\n', start), listing.size());
+        m_services->PrintLine(PrintableText(std::string_view(listing).substr(start, end - start)));
+        start = end + 1;
+    }
     return kExitOk;
 }
 
@@ -124,7 +136,7 @@ int CliApp::RunSwitchCommand(const CliOptions& options)
         // Every port that fails to open says why, after its log entry; the
         // probe opens ports on this thread only.
         m_port->SetOpenFailureObserver(
-            [this](const SerialError& error) { m_services->QueueNote(error.Describe()); });
+            [this](const SerialError& error) { m_services->QueueNote(PrintableText(error.Describe())); });
     }
 
     KvmOperations operations(*m_state, *m_services);

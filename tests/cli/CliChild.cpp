@@ -33,9 +33,9 @@ std::string ReadAll(const std::string& path)
 
 } // namespace
 
-CliChild::CliChild(const std::vector<std::string>& args) : CliChild(args, Streams{}) {}
+CliChild::CliChild(const std::vector<std::string>& args) : CliChild(args, Setup{}) {}
 
-CliChild::CliChild(const std::vector<std::string>& args, const Streams& streams)
+CliChild::CliChild(const std::vector<std::string>& args, const Setup& setup)
 {
     m_folder = (std::filesystem::temp_directory_path() / "kvm-cli-XXXXXX").string();
     if (::mkdtemp(m_folder.data()) == nullptr)
@@ -44,12 +44,16 @@ CliChild::CliChild(const std::vector<std::string>& args, const Streams& streams)
 
     int errPipe[2] = {-1, -1};
     int outPipe[2] = {-1, -1};
-    if (streams.terminal < 0 && ::pipe2(errPipe, O_CLOEXEC) != 0)
+    if (setup.terminal < 0 && ::pipe2(errPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("cannot make a pipe");
-    if (streams.out == Streams::Out::ReaderGone && ::pipe2(outPipe, O_CLOEXEC) != 0)
+    if (setup.out == Setup::Out::ReaderGone && ::pipe2(outPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("cannot make a pipe");
 
     std::vector<std::string> argvText;
+    if (setup.user > 0) {
+        const std::string id = std::to_string(setup.user);
+        argvText = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
+    }
     argvText.push_back(KVM_CLI_PATH);
     argvText.insert(argvText.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -60,17 +64,17 @@ CliChild::CliChild(const std::vector<std::string>& args, const Streams& streams)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (streams.terminal >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, streams.terminal, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, streams.terminal, STDERR_FILENO);
+    if (setup.terminal >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, setup.terminal, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, setup.terminal, STDERR_FILENO);
     } else {
         posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
     }
-    if (streams.out == Streams::Out::Closed) {
+    if (setup.out == Setup::Out::Closed) {
         posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
-    } else if (streams.out == Streams::Out::ReaderGone) {
+    } else if (setup.out == Setup::Out::ReaderGone) {
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    } else if (streams.terminal < 0) {
+    } else if (setup.terminal < 0) {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_outPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }

@@ -13,9 +13,8 @@
 // while the child runs, so that it can wait for what the child says.
 class CliChild {
 public:
-    // Where the child's stdout and stderr go, when not into the file and the
-    // pipe.
-    struct Streams {
+    // How the child starts, when not as above.
+    struct Setup {
         enum class Out {
             File,       // read back by Wait()
             Closed,     // started with descriptor 1 closed (>&-)
@@ -25,10 +24,13 @@ public:
         // >= 0: stdout and stderr both on this descriptor (a terminal that
         // the test controls); nothing of them is read here.
         int terminal = -1;
+        // > 0: the child runs as this user (through setpriv), so that a
+        // test run as root can still meet a file it may not read.
+        uid_t user = 0;
     };
 
     explicit CliChild(const std::vector<std::string>& args);
-    CliChild(const std::vector<std::string>& args, const Streams& streams);
+    CliChild(const std::vector<std::string>& args, const Setup& setup);
     ~CliChild(); // kills a child still running
     CliChild(const CliChild&) = delete;
     CliChild& operator=(const CliChild&) = delete;

@@ -397,10 +397,10 @@ TEST(CliOutput, OutputThatGoesNowhereLeavesTheUpgradeWhole)
 {
     const struct {
         std::string name;
-        CliChild::Streams::Out out;
+        CliChild::Setup::Out out;
     } cases[] = {
-        {"stdout closed", CliChild::Streams::Out::Closed},
-        {"stdout's reader gone", CliChild::Streams::Out::ReaderGone},
+        {"stdout closed", CliChild::Setup::Out::Closed},
+        {"stdout's reader gone", CliChild::Setup::Out::ReaderGone},
     };
     FirmwareTestFiles files;
     const Bytes image = Firmware(4096);
