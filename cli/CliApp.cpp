@@ -1,15 +1,19 @@
 #include "cli/CliApp.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <istream>
 #include <ostream>
+#include <string_view>
+#include <utility>
 
 #include "cli/CheckCommand.h"
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
 #include "cli/InfoCommand.h"
 #include "cli/UpgradeCommand.h"
+#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
 #include "serial/CSerialPort.h"
@@ -53,6 +57,12 @@ void CliApp::SetColumns(int columns)
     m_services->SetColumns(columns);
 }
 
+void CliApp::SetBeforeExit(std::function<void()> beforeExit)
+{
+    std::lock_guard lock(m_signalMutex);
+    m_beforeExit = std::move(beforeExit);
+}
+
 int CliApp::Run(int argc, const char* const argv[])
 {
     const int status = Dispatch(argc, argv);
@@ -71,7 +81,8 @@ int CliApp::Dispatch(int argc, const char* const argv[])
         m_services->PrintLine(KVM_CLI_VERSION);
         return kExitOk;
     case CliOptions::Action::UsageError:
-        m_services->PrintError("kvm-upgrade-cli: " + options.Error() + "\n" +
+        // The error may quote a value given, a device's path for one.
+        m_services->PrintError("kvm-upgrade-cli: " + PrintableText(options.Error()) + "\n" +
                                "Try 'kvm-upgrade-cli --help'.");
         return kExitUsage;
     case CliOptions::Action::ListPorts:
@@ -86,10 +97,18 @@ int CliApp::Dispatch(int argc, const char* const argv[])
 int CliApp::ListPorts()
 {
     const std::string listing = PortTable::Process().Listing();
-    if (listing.empty())
+    if (listing.empty()) {
         m_services->PrintError("No serial ports.");
-    else
-        m_services->PrintLine(listing.back() == '\n' ? listing.substr(0, listing.size() - 1) : listing);
+        return kExitOk;
+    }
+    // Line by line: a device's path from --map may hold any byte, but the
+    // listing's own line ends stay.
+    std::size_t start = 0;
+    while (start < listing.size()) {
+        const std::size_t end = std::min(listing.find('\n', start), listing.size());
+        m_services->PrintLine(PrintableText(std::string_view(listing).substr(start, end - start)));
+        start = end + 1;
+    }
     return kExitOk;
 }
 
@@ -117,7 +136,7 @@ int CliApp::RunSwitchCommand(const CliOptions& options)
         // Every port that fails to open says why, after its log entry; the
         // probe opens ports on this thread only.
         m_port->SetOpenFailureObserver(
-            [this](const SerialError& error) { m_services->QueueNote(error.Describe()); });
+            [this](const SerialError& error) { m_services->QueueNote(PrintableText(error.Describe())); });
     }
 
     KvmOperations operations(*m_state, *m_services);
@@ -158,7 +177,10 @@ void CliApp::OnSignal(int signo)
     }
     m_services->Abandon(upgrading ? kUpgradeAborted : kInterrupted);
     // No destructors: the worker may be in the middle of a frame. The port's
-    // descriptor, and with it the line's lock, go with the process; nothing
-    // of the user's terminal was changed.
+    // descriptor goes with the process, but its exclusive flag and settings
+    // stay with the line, and the next run (not as root) would find it busy.
+    m_port->ReleaseForExit();
+    if (m_beforeExit)
+        m_beforeExit();
     std::_Exit(128 + signo);
 }

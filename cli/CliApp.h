@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <mutex>
@@ -26,13 +27,16 @@ public:
     void SetSharedDestination(bool shared);
     // The width of the terminal that err shows on.
     void SetColumns(int columns);
+    // What OnSignal runs last before the process ends: main() gives what
+    // is still queued for the terminal a short, bounded chance to get out.
+    void SetBeforeExit(std::function<void()> beforeExit);
 
     // Returns the process's exit status.
     int Run(int argc, const char* const argv[]);
 
-    // SIGINT or SIGTERM, on the signal watcher's thread. While the upgrade
-    // worker sends, the first one only warns; otherwise the process ends
-    // here with status 128 + signo.
+    // SIGINT, SIGTERM or SIGHUP, on the signal watcher's thread. While the
+    // upgrade worker sends, the first one only warns; otherwise the process
+    // ends here with status 128 + signo.
     void OnSignal(int signo);
 
 private:
@@ -51,6 +55,7 @@ private:
     std::unique_ptr<SharedState> m_state;
     std::unique_ptr<CSerialPort> m_port;
     std::unique_ptr<CliServices> m_services;
+    std::function<void()> m_beforeExit;
 
     // What the signal watcher looks at; the operations object lives only
     // while a check or an upgrade runs.

@@ -220,9 +220,15 @@ std::string CliOptions::HelpText()
            "check and upgrade write the log to stdout as it grows, and each new status\n"
            "line to stderr; the upgrade's progress is a bar on a terminal, else a line\n"
            "\"Progress: N %\" every 10 %. A file that may not be sent (CRC error, larger\n"
-           "than 131072 bytes, missing) is refused before any port is opened.\n"
+           "than 131072 bytes, missing) is refused before any port is opened; for one\n"
+           "that cannot be read, the reason (a directory, permission denied, not a\n"
+           "regular file) follows the warning on stderr.\n"
            "Ctrl-C during the transfer only warns, since a half-written switch may not\n"
            "start; a second Ctrl-C aborts it. At any other time Ctrl-C stops at once.\n"
+           "SIGTERM and SIGHUP (a closed terminal, a dropped SSH session) count as\n"
+           "Ctrl-C. Output never holds up the transfer: a terminal that stops reading\n"
+           "only delays the exit, and output nobody reads any more (| head -1) is\n"
+           "dropped.\n"
            "\n"
            "info prints the firmware information text, then one line for scripts:\n"
            "  model-index=N family=N date-known=0|1 valid=0|1\n"
@@ -239,5 +245,5 @@ std::string CliOptions::HelpText()
            "       block rejected; or the confirmation was declined\n"
            "  2    a usage error, a file that may not be sent, or an upgrade that could\n"
            "       not be confirmed (no terminal and no --yes)\n"
-           "  130  interrupted by Ctrl-C (143 by SIGTERM)\n";
+           "  130  interrupted by Ctrl-C (143 by SIGTERM, 129 by SIGHUP)\n";
 }

@@ -4,6 +4,7 @@
 #include <istream>
 #include <ostream>
 
+#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
 
@@ -170,8 +171,10 @@ void CliServices::UpdateData()
         return;
     SyncLog(log);
     if (m_status != m_shownStatus) {
+        // The status may hold a file's name or what the switch sent: an
+        // escape sequence in it must not reach the terminal.
         if (!m_status.empty())
-            ErrLine(m_status);
+            ErrLine(PrintableText(m_status));
         m_shownStatus = m_status;
     }
     DrawLive();

@@ -12,7 +12,9 @@ struct SharedState;
 // The command line's front end: the log goes to the output stream (normally
 // stdout) as it grows, the status line, warnings, prompts and progress to the
 // error stream (stderr), each on a line of its own. Every call may come from
-// the upgrade worker's thread; the streams are written under one mutex.
+// the upgrade worker's thread; the streams are written under one mutex, so
+// writing to them must never block: main() hands it streams over an
+// OutputQueue, and an interrupt waits for that mutex too.
 //
 // On a terminal the progress is a bar on the error stream's last line (the
 // "live line"), redrawn in place; every other line on the error stream first

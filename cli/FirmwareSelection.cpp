@@ -4,6 +4,7 @@
 #include "cli/CliServices.h"
 #include "firmware/FirmwareInfoText.h"
 #include "firmware/FirmwareLoader.h"
+#include "firmware/PrintableText.h"
 #include "kvm/SharedState.h"
 
 std::string FileNamePart(const std::string& path)
@@ -19,7 +20,14 @@ bool SelectFirmwareFile(SharedState& state, CliServices& services, const std::st
     state.modelText.clear();
     state.firmwarePath = file;
     const std::string name = FileNamePart(file);
-    LoadFirmwareInfo(state, services, name);
+    const FirmwareFileResult read = LoadFirmwareInfo(state, services, name);
+    if (!read.Ok() && read.error != FirmwareFileResult::Error::TooLarge) {
+        // The loader's warning says "File not exists!" for a directory, a
+        // file the user may not read or a pipe as well: the reason follows,
+        // with or without --verbose. A file too large is explained by the
+        // information text.
+        services.PrintError("kvm-upgrade-cli: " + PrintableText(file) + ": " + read.Describe());
+    }
 
     const bool valid = FirmwareCountsAsValid(state);
     if (valid)
@@ -33,6 +41,7 @@ int RefuseFirmwareFile(SharedState& state, CliServices& services, const std::str
                        const std::string& what)
 {
     services.PrintError(FirmwareInfoText(state));
-    services.PrintError("kvm-upgrade-cli: " + file + " is no valid firmware file: " + what + ".");
+    services.PrintError("kvm-upgrade-cli: " + PrintableText(file) + " is no valid firmware file: " + what +
+                        ".");
     return kExitInvalidFile;
 }

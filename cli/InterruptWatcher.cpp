@@ -9,6 +9,7 @@ namespace {
 
 std::atomic<bool> g_interruptIgnored{false};
 std::atomic<bool> g_terminateIgnored{false};
+std::atomic<bool> g_hangupIgnored{false}; // nohup
 
 sigset_t WatchedSignals()
 {
@@ -16,6 +17,9 @@ sigset_t WatchedSignals()
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    // The terminal went away (a dropped SSH session, a closed window): an
+    // interrupt like any other, not a death in the middle of an image.
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -31,6 +35,7 @@ void InterruptWatcher::BlockSignals()
 {
     g_interruptIgnored = IgnoredAtStart(SIGINT);
     g_terminateIgnored = IgnoredAtStart(SIGTERM);
+    g_hangupIgnored = IgnoredAtStart(SIGHUP);
     const sigset_t set = WatchedSignals();
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
@@ -58,7 +63,8 @@ void InterruptWatcher::Run()
             continue;
         if (m_stopping)
             return;
-        if ((signo == SIGINT && g_interruptIgnored) || (signo == SIGTERM && g_terminateIgnored))
+        if ((signo == SIGINT && g_interruptIgnored) || (signo == SIGTERM && g_terminateIgnored) ||
+            (signo == SIGHUP && g_hangupIgnored))
             continue;
         m_onSignal(signo);
     }

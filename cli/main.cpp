@@ -2,12 +2,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <iostream>
+#include <ostream>
 
 #include "cli/CliApp.h"
 #include "cli/InterruptWatcher.h"
+#include "cli/OutputQueue.h"
+#include "cli/QueuedStreamBuf.h"
+#include "serial/StandardStreams.h"
 
 namespace {
+
+// After an abort, how long the last lines get to reach a terminal that may
+// have stopped reading; the exit must not wait for it.
+constexpr std::chrono::milliseconds kAbortOutputGrace{50};
 
 // stdout and stderr reach one terminal, file or pipe (2>&1).
 bool SameDestination(int a, int b)
@@ -31,13 +41,30 @@ int TerminalColumns(int fd)
 
 int main(int argc, char* argv[])
 {
-    // First of all: the threads started later inherit the blocked mask.
+    // Before anything is opened: a serial port must not become stdout.
+    ReopenClosedStandardStreams();
+    // A reader that has gone (| head -1) must not end an upgrade half-way;
+    // the writes that fail are dropped by the output queue. Before any
+    // thread starts, like the blocked mask, which they inherit.
+    std::signal(SIGPIPE, SIG_IGN);
     InterruptWatcher::BlockSignals();
 
-    CliApp app(std::cout, std::cerr, std::cin, ::isatty(STDERR_FILENO) == 1,
-               ::isatty(STDIN_FILENO) == 1);
+    // stdout and stderr through one queue and its own thread: a terminal
+    // that stops reading holds up neither the upgrade nor Ctrl-C.
+    OutputQueue output;
+    QueuedStreamBuf outBuffer(output, STDOUT_FILENO);
+    QueuedStreamBuf errBuffer(output, STDERR_FILENO);
+    std::ostream out(&outBuffer);
+    std::ostream err(&errBuffer);
+
+    CliApp app(out, err, std::cin, ::isatty(STDERR_FILENO) == 1, ::isatty(STDIN_FILENO) == 1);
     app.SetSharedDestination(SameDestination(STDOUT_FILENO, STDERR_FILENO));
     app.SetColumns(TerminalColumns(STDERR_FILENO));
+    app.SetBeforeExit([&output] { output.DrainFor(kAbortOutputGrace); });
     InterruptWatcher watcher([&app](int signo) { app.OnSignal(signo); });
-    return app.Run(argc, argv);
+    const int status = app.Run(argc, argv);
+    // With the watcher still there: a terminal that never reads again is
+    // left with Ctrl-C.
+    output.Drain();
+    return status;
 }

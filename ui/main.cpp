@@ -8,11 +8,14 @@
 #include "kvm/SharedState.h"
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
+#include "serial/StandardStreams.h"
 #include "ui/CUpgradeApp.h"
 #include "ui/CommandLine.h"
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened: a serial port must not become stdout.
+    ReopenClosedStandardStreams();
     const CommandLine options = CommandLine::Parse(argc, argv);
     if (!options.error.empty()) {
         std::cerr << "kvm-upgrade: " << options.error << "\n" << CommandLine::Usage();

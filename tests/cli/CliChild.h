@@ -13,7 +13,24 @@
 // while the child runs, so that it can wait for what the child says.
 class CliChild {
 public:
+    // How the child starts, when not as above.
+    struct Setup {
+        enum class Out {
+            File,       // read back by Wait()
+            Closed,     // started with descriptor 1 closed (>&-)
+            ReaderGone, // a pipe whose reader has gone (| head -1 that ended)
+        };
+        Out out = Out::File;
+        // >= 0: stdout and stderr both on this descriptor (a terminal that
+        // the test controls); nothing of them is read here.
+        int terminal = -1;
+        // > 0: the child runs as this user (through setpriv), so that a
+        // test run as root can still meet a file it may not read.
+        uid_t user = 0;
+    };
+
     explicit CliChild(const std::vector<std::string>& args);
+    CliChild(const std::vector<std::string>& args, const Setup& setup);
     ~CliChild(); // kills a child still running
     CliChild(const CliChild&) = delete;
     CliChild& operator=(const CliChild&) = delete;
@@ -33,6 +50,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool ReadSome(Clock::time_point deadline); // false at the end of stderr or the deadline
+    bool WaitForExit(Clock::time_point deadline); // false when the child still runs at the deadline
     void Kill();
 
     std::string m_folder;

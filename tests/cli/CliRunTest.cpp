@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "CliChild.h"
 #include "CliRunner.h"
 #include "tests/support/FirmwareTestFiles.h"
 
@@ -69,9 +74,90 @@ TEST(CliRun, InfoOnAMissingFileWarnsOnTheErrorStream)
     FirmwareTestFiles files;
     const CliRunner::Result result = CliRunner::Run({"info", "--file", files.PathOf("r315-1-2-3.bin")});
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(result.err, "Warning: File not exists!\n");
+    EXPECT_EQ(result.err, "Warning: File not exists!\nkvm-upgrade-cli: " +
+                              files.PathOf("r315-1-2-3.bin") + ": no such file\n");
     EXPECT_EQ(result.out, "Firmware infomation :\nModel : CRC error.\nVersion : "
                           "\nmodel-index=0 family=1 date-known=0 valid=0\n");
+}
+
+// "File not exists!" is what the loader says of anything it cannot read; the
+// command line adds why, for every command that takes a file. Nothing that
+// is not a regular file is read from: a FIFO without a writer returns at once.
+TEST(CliRun, AFileThatCannotBeReadSaysWhy)
+{
+    using namespace std::chrono_literals;
+    FirmwareTestFiles files;
+    // Open to everyone, so that only the file's own mode keeps a user out.
+    ASSERT_EQ(::chmod(files.Folder().c_str(), 0755), 0);
+    const std::string folder = files.PathOf("folder");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    const std::string locked = files.Write("locked-1-2-3.bin", F::WithCrc({}));
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    const std::string fifo = files.PathOf("fifo-1-2-3.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+
+    const std::string kNotRegular = "not a regular file (a pipe, a device or a socket cannot be sent)";
+    // Root reads any file: that row runs as nobody.
+    const uid_t lockedOut = ::geteuid() == 0 ? 65534 : 0;
+    const struct {
+        std::string path;
+        std::string reason;
+        uid_t user;
+    } cases[] = {
+        {folder, "is a directory", 0},
+        {locked, "permission denied", lockedOut},
+        {fifo, kNotRegular, 0},
+        {"/dev/null", kNotRegular, 0},
+        {files.PathOf("missing-1-2-3.bin"), "no such file", 0},
+    };
+    const std::vector<std::string> commands[] = {{"info"}, {"check", "--file"}, {"upgrade", "--yes"}};
+    for (const auto& c : cases) {
+        if (c.user > 0 && ::access("/usr/bin/setpriv", X_OK) != 0) {
+            ADD_FAILURE() << "no setpriv to run as another user: " << c.path;
+            continue;
+        }
+        for (const auto& command : commands) {
+            std::vector<std::string> args = command;
+            args.push_back(c.path);
+            CliChild child(args, {.user = c.user});
+            const CliRunner::Result result = child.Wait(30s);
+            SCOPED_TRACE(command[0] + " " + c.path + "\nstdout:\n" + result.out + "\nstderr:\n" +
+                         result.err);
+            EXPECT_EQ(result.exitCode, 2);
+            EXPECT_NE(result.err.find("Warning: File not exists!\nkvm-upgrade-cli: " + c.path + ": " +
+                                      c.reason + "\n"),
+                      std::string::npos);
+        }
+    }
+}
+
+// Control bytes in a file's or a device's name are shown as \xNN: an escape
+// sequence must not retitle the terminal, a line break must not split the
+// line. The line ends of the output itself stay.
+TEST(CliRun, NamesAreShownWithoutTheirControlBytes)
+{
+    FirmwareTestFiles files;
+    const std::string titled = files.Write("a\x1b]0;owned\x07-1-2-3.bin", F::WithCrc({}));
+    const std::string broken = files.PathOf("new\nline-1-2-3.bin");
+    const std::string brokenShown = files.PathOf("new\\x0aline-1-2-3.bin");
+    const struct {
+        std::vector<std::string> args;
+        std::string err; // found in stderr
+        std::string out; // found in stdout
+    } cases[] = {
+        {{"-v", "info", titled}, "\na\\x1b]0;owned\\x07-1-2-3.bin\n", ""},
+        {{"info", broken}, "kvm-upgrade-cli: " + brokenShown + ": no such file\n", ""},
+        {{"upgrade", "--yes", broken}, "kvm-upgrade-cli: " + brokenShown + " is no valid firmware file", ""},
+        {{"--map", "COM1=/dev/x\x1b[2J", "--list-ports"}, "", "COM1  /dev/x\\x1b[2J\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRunner::Result result = CliRunner::Run(c.args);
+        SCOPED_TRACE(c.args[1] + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_NE(("\n" + result.err).find(c.err), std::string::npos);
+        EXPECT_NE(result.out.find(c.out), std::string::npos);
+        EXPECT_TRUE(std::none_of(result.err.begin(), result.err.end(),
+                                 [](char ch) { return ch != '\n' && static_cast<unsigned char>(ch) < 0x20; }));
+    }
 }
 
 TEST(CliRun, VerboseInfoShowsTheFileNameAsTheStatus)

@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -19,6 +22,7 @@
 
 #include "CliChild.h"
 #include "CliRunner.h"
+#include "StoppedTerminal.h"
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
 #include "tests/support/FirmwareTestFiles.h"
@@ -69,6 +73,29 @@ std::vector<std::string> Lines(const std::string& text)
 bool EndsWith(const std::string& text, const std::string& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The line is still marked for one user only (TIOCEXCL): anyone but root
+// who opens it next is told "device busy".
+bool LineHeldExclusive(const std::string& device)
+{
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    int exclusive = 0;
+    const bool known = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+    ::close(fd);
+    return !known || exclusive != 0;
+}
+
+// Everything the switch received was a well-formed frame: no log text, no
+// stray byte. A frame is its payload and one checksum byte.
+bool OnlyFramesReceived(const SwitchSimReport& report)
+{
+    std::size_t bytes = 0;
+    for (const Bytes& frame : report.frames)
+        bytes += frame.size() + 1;
+    return report.badFrames == 0 && bytes == report.rawReceived.size();
 }
 
 TEST(CliUpgrade, SendsTheFileByteForByte)
@@ -284,23 +311,27 @@ SwitchSimConfig SlowErase(std::chrono::milliseconds delay)
 
 constexpr std::size_t kFramesUntilSecondModelHeader = 6; // probe, re-search, 2 headers, ready probe, header
 
-TEST(CliInterrupt, OneCtrlCDuringTheUpgradeOnlyWarns)
+// A dropped SSH session or a closed terminal window (SIGHUP) is an
+// interrupt like Ctrl-C: it must not cut the transfer short either.
+TEST(CliInterrupt, OneSignalDuringTheUpgradeOnlyWarns)
 {
     FirmwareTestFiles files;
     const Bytes image = Firmware(2048);
     const std::string path = files.Write("fw.bin", image);
-    auto sim = StartSim(SlowErase(1500ms));
-    CliChild child({"--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", path});
-    ASSERT_TRUE(sim->WaitForFrames(kFramesUntilSecondModelHeader, 30s));
-    child.Signal(SIGINT);
-    EXPECT_TRUE(child.WaitForErr("press Ctrl-C again to abort", 30s)) << child.ErrSoFar();
-    const CliRunner::Result result = child.Wait();
-    SCOPED_TRACE("stdout:\n" + result.out + "\nstderr:\n" + result.err);
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.err.find("can leave the switch unusable"), std::string::npos);
-    ASSERT_TRUE(sim->WaitForEndOfImage(5s));
-    EXPECT_EQ(sim->Report().image, image);
-    EXPECT_TRUE(EndsWith(result.out, kUpgradeLogEnd));
+    for (const int signo : {SIGINT, SIGHUP}) {
+        auto sim = StartSim(SlowErase(1500ms));
+        CliChild child({"--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", path});
+        ASSERT_TRUE(sim->WaitForFrames(kFramesUntilSecondModelHeader, 30s));
+        child.Signal(signo);
+        EXPECT_TRUE(child.WaitForErr("press Ctrl-C again to abort", 30s)) << child.ErrSoFar();
+        const CliRunner::Result result = child.Wait();
+        SCOPED_TRACE(std::string(::strsignal(signo)) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_NE(result.err.find("can leave the switch unusable"), std::string::npos);
+        ASSERT_TRUE(sim->WaitForEndOfImage(5s));
+        EXPECT_EQ(sim->Report().image, image);
+        EXPECT_TRUE(EndsWith(result.out, kUpgradeLogEnd));
+    }
 }
 
 TEST(CliInterrupt, TwoCtrlCsAbortTheUpgrade)
@@ -320,28 +351,101 @@ TEST(CliInterrupt, TwoCtrlCsAbortTheUpgrade)
     EXPECT_FALSE(sim->Report().endOfImage);
     // The log's unfinished entry ends its line.
     EXPECT_TRUE(EndsWith(result.out, "Connecting to KVM................\n"));
+    // The next run may open the line again.
+    EXPECT_FALSE(LineHeldExclusive(sim->DevicePath()));
 }
 
-// Outside the transfer Ctrl-C ends the run at once: here a scan of twelve
-// silent ports, which would otherwise go on for seconds.
-TEST(CliInterrupt, CtrlCOutsideTheTransferExitsAtOnce)
+// Outside the transfer Ctrl-C, SIGTERM or SIGHUP end the run at once: here a
+// scan of twelve silent ports, which would otherwise go on for seconds. The
+// line is left as the next run needs it.
+TEST(CliInterrupt, SignalOutsideTheTransferExitsAtOnce)
 {
-    SwitchSimConfig silent;
-    silent.silent = true;
-    auto sim = StartSim(silent);
-    std::vector<std::string> args;
-    for (int number = 1; number <= 12; ++number)
-        args.insert(args.end(), {"--map", "COM" + std::to_string(number) + "=" + sim->DevicePath()});
-    args.push_back("check");
-    CliChild child(args);
-    ASSERT_TRUE(sim->WaitForFrames(1, 30s));
+    const struct {
+        int signo;
+        int exitCode;
+    } cases[] = {
+        {SIGINT, 130},
+        {SIGTERM, 143},
+        {SIGHUP, 129},
+    };
+    for (const auto& c : cases) {
+        SwitchSimConfig silent;
+        silent.silent = true;
+        auto sim = StartSim(silent);
+        std::vector<std::string> args;
+        for (int number = 1; number <= 12; ++number)
+            args.insert(args.end(), {"--map", "COM" + std::to_string(number) + "=" + sim->DevicePath()});
+        args.push_back("check");
+        CliChild child(args);
+        ASSERT_TRUE(sim->WaitForFrames(1, 30s));
+        child.Signal(c.signo);
+        const CliRunner::Result result = child.Wait();
+        SCOPED_TRACE(std::string(::strsignal(c.signo)) + "\nstdout:\n" + result.out + "\nstderr:\n" +
+                     result.err);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_TRUE(EndsWith(result.err, "Interrupted.\n"));
+        EXPECT_EQ(result.out.find("There is no KVM detected"), std::string::npos);
+        EXPECT_TRUE(EndsWith(result.out, "\n"));
+        EXPECT_FALSE(LineHeldExclusive(sim->DevicePath()));
+    }
+}
+
+// Where the output goes nowhere the upgrade still runs to its end, and not a
+// byte of the log reaches the switch: a serial port opened while descriptor
+// 1 was closed would have become stdout.
+TEST(CliOutput, OutputThatGoesNowhereLeavesTheUpgradeWhole)
+{
+    const struct {
+        std::string name;
+        CliChild::Setup::Out out;
+    } cases[] = {
+        {"stdout closed", CliChild::Setup::Out::Closed},
+        {"stdout's reader gone", CliChild::Setup::Out::ReaderGone},
+    };
+    FirmwareTestFiles files;
+    const Bytes image = Firmware(4096);
+    const std::string path = files.Write("fw.bin", image);
+    for (const auto& c : cases) {
+        auto sim = StartSim();
+        CliChild child({"--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", path},
+                       {.out = c.out});
+        const CliRunner::Result result = child.Wait();
+        SCOPED_TRACE(c.name + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, 0);
+        ASSERT_TRUE(sim->WaitForEndOfImage(5s));
+        const SwitchSimReport report = sim->Report();
+        EXPECT_EQ(report.image, image);
+        EXPECT_TRUE(OnlyFramesReceived(report));
+        EXPECT_NE(result.err.find("\nUpgrade complete!\n"), std::string::npos);
+    }
+}
+
+// A terminal that takes nothing (Ctrl-S, a stalled SSH session) holds up
+// neither the transfer nor Ctrl-C. Once all is sent the run waits to hand
+// its last lines over; Ctrl-C ends that wait.
+TEST(CliOutput, AStoppedTerminalNeverStallsTheUpgrade)
+{
+    FirmwareTestFiles files;
+    const Bytes image = Firmware(8192);
+    const std::string path = files.Write("fw.bin", image);
+    auto sim = StartSim(SlowErase(1500ms));
+    StoppedTerminal terminal;
+    CliChild child({"--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", path},
+                   {.terminal = terminal.Slave()});
+    ASSERT_TRUE(sim->WaitForFrames(kFramesUntilSecondModelHeader, 30s));
+    child.Signal(SIGINT); // only warns: the transfer goes on
+    ASSERT_TRUE(sim->WaitForEndOfImage(30s));
+    EXPECT_EQ(sim->Report().image, image);
+
+    const auto sent = std::chrono::steady_clock::now();
     child.Signal(SIGINT);
-    const CliRunner::Result result = child.Wait();
-    SCOPED_TRACE("stdout:\n" + result.out + "\nstderr:\n" + result.err);
+    const CliRunner::Result result = child.Wait(30s);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - sent);
     EXPECT_EQ(result.exitCode, 130);
-    EXPECT_TRUE(EndsWith(result.err, "Interrupted.\n"));
-    EXPECT_EQ(result.out.find("There is no KVM detected"), std::string::npos);
-    EXPECT_TRUE(EndsWith(result.out, "\n"));
+    EXPECT_LT(took, 2s);
+    RecordProperty("interrupt_to_exit_ms", static_cast<int>(took.count()));
+    EXPECT_FALSE(LineHeldExclusive(sim->DevicePath()));
 }
 
 } // namespace
