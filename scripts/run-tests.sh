@@ -56,9 +56,12 @@ LSAN_OPTIONS=suppressions="$root/tests/lsan.supp":print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_ctest "asan+ubsan" build/asan -j2
 
-# 3. The dialog and its worker thread under ThreadSanitizer.
-configure_and_build build/tsan ui_tests -DCMAKE_BUILD_TYPE=Debug -DKVM_SANITIZE=thread -DKVM_BUILD_BENCH=OFF
-run_ctest "tsan (dialog)" build/tsan -L ui
+# 3. Every test that runs the worker thread, under ThreadSanitizer: the
+# dialog's, the operations' and the command line's.
+configure_and_build build/tsan "ui_tests kvm_tests cli_tests kvm-upgrade-cli" -DCMAKE_BUILD_TYPE=Debug \
+  -DKVM_SANITIZE=thread -DKVM_BUILD_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest "tsan (dialog, operations, command line)" \
+  build/tsan -j2 -L "^(ui|kvm|cli)$"
 
 # 4. The firmware loader's fuzz target, for a bounded time.
 configure_and_build build/fuzz fuzz_loader -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
