@@ -62,17 +62,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     LoadFirmwareInfoFromBytes(*state, name, file.data(), file.size());
 
+    // An empty or all-zero image has the CRC 0 and is still refused.
     const bool good = file.size() <= kImageCapacity &&
-        Crc16(file.data(), static_cast<std::uint32_t>(file.size())) == 0;
+        Crc16(file.data(), static_cast<std::uint32_t>(file.size())) == 0 &&
+        FindBlankImage(file.data(), file.size()) == BlankImage::No;
     if (!good) {
         Require(state->modelText == "CRC error.");
+        Require(state->checkedImageLength == 0);
         Require(state->firmwareDateKnown == 0);
         for (std::uint8_t byte : state->infoBlock)
             Require(byte == 0);
     } else {
-        // At most 21 characters before a "-", or 22 without a date; a
-        // record's model is short.
-        Require(state->modelText.size() <= 22);
+        // At most 21 characters before a "-", or 22 without a date, each
+        // shown as up to four when it is a control byte; a record's model is
+        // short.
+        Require(state->modelText.size() <= 22 * 4);
+        Require(state->checkedImageLength == file.size());
         Require(state->infoBlock[0] == 0 || state->firmwareDateKnown == 1);
         if (state->infoBlock[0] != 0) {
             Require(state->dateField1 >= 0 && state->dateField1 <= 255);
