@@ -16,12 +16,10 @@
 #include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
+#include "kvm/Version.h"
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
 
-#ifndef KVM_CLI_VERSION
-#define KVM_CLI_VERSION "1.0.0.4"
-#endif
 
 namespace {
 
@@ -78,7 +76,7 @@ int CliApp::Dispatch(int argc, const char* const argv[])
         m_services->PrintText(CliOptions::HelpText());
         return kExitOk;
     case CliOptions::Action::Version:
-        m_services->PrintLine(KVM_CLI_VERSION);
+        m_services->PrintLine(KVM_VERSION);
         return kExitOk;
     case CliOptions::Action::UsageError:
         // The error may quote a value given, a device's path for one.

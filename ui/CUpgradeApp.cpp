@@ -2,6 +2,7 @@
 
 #include <QPixmap>
 
+#include "kvm/Version.h"
 #include "ui/CUpgradeDlg.h"
 
 CUpgradeApp::CUpgradeApp(int& argc, char** argv) : QApplication(argc, argv)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kvm/SharedState.h"
+#include "kvm/Version.h"
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
 #include "serial/StandardStreams.h"
