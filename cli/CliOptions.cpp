@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "options/LongOption.h"
+
 namespace {
 
 bool IsValueOption(const std::string& name)
@@ -39,17 +41,8 @@ CliOptions::Action CliOptions::Parse(int argc, const char* const argv[])
             optionsEnded = true;
             continue;
         }
-        std::string name = LongName(arg);
-        std::string value;
-        const std::string* inlineValue = nullptr;
-        const std::size_t eq = name.find('=');
-        if (name.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.erase(eq);
-            inlineValue = &value;
-        }
         // The scan goes on after an error, so that --help anywhere still wins.
-        TakeOption(name, inlineValue, argc, argv, i);
+        TakeOption(LongOption::Split(LongName(arg)), argc, argv, i);
     }
 
     if (m_help)
@@ -65,20 +58,20 @@ CliOptions::Action CliOptions::Parse(int argc, const char* const argv[])
     return m_action;
 }
 
-bool CliOptions::TakeOption(const std::string& name, const std::string* inlineValue, int argc,
-                            const char* const argv[], int& index)
+bool CliOptions::TakeOption(const LongOption& option, int argc, const char* const argv[], int& index)
 {
+    const std::string& name = option.name;
     std::string value;
     if (IsValueOption(name)) {
-        if (inlineValue != nullptr) {
-            value = *inlineValue;
+        if (option.value) {
+            value = *option.value;
         } else if (index + 1 < argc) {
             value = argv[++index];
         } else {
             Fail("option " + name + " needs a value");
             return false;
         }
-    } else if (inlineValue != nullptr) {
+    } else if (option.value) {
         Fail("option " + name + " takes no value");
         return false;
     }

@@ -5,6 +5,8 @@
 
 #include "serial/PortTable.h"
 
+struct LongOption;
+
 // The command line of kvm-upgrade-cli:
 //   kvm-upgrade-cli [options] info FILE
 //   kvm-upgrade-cli [options] check [--port NAME] [--file FILE]
@@ -36,8 +38,7 @@ public:
     static std::string HelpText();
 
 private:
-    bool TakeOption(const std::string& name, const std::string* inlineValue, int argc,
-                    const char* const argv[], int& index);
+    bool TakeOption(const LongOption& option, int argc, const char* const argv[], int& index);
     bool TakePositional(const std::string& arg);
     bool SetFile(const std::string& file);
     void CheckCommand();

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "options/LongOption.h"
 #include "serial/PortTable.h"
 #include "serial/StandardStreams.h"
 #include "tools/SwitchSim.h"
@@ -98,14 +99,10 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std:
     bool mapped = false;
     PortTable mappedTable;
     for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        std::string value;
-        bool hasValue = false;
-        if (auto eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
-            value = option.substr(eq + 1);
-            option.resize(eq);
-            hasValue = true;
-        }
+        const LongOption split = LongOption::Split(argv[i]);
+        const std::string& option = split.name;
+        const bool hasValue = split.value.has_value();
+        std::string value = split.value.value_or("");
         auto takeValue = [&]() -> bool {
             if (hasValue)
                 return true;

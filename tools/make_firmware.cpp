@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "firmware/Crc16.h"
+#include "options/LongOption.h"
 #include "serial/StandardStreams.h"
 
 namespace {
@@ -46,26 +47,35 @@ int main(int argc, char** argv)
     std::string output;
 
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        bool hasValue = i + 1 < argc;
-        if (arg == "--size" && hasValue) {
-            if (!ParseNumber(argv[++i], 2, 131072, size))
+        const std::string arg = argv[i];
+        const LongOption option = LongOption::Split(arg);
+        // The value after the '=', else the next word; null when there is none.
+        auto value = [&]() -> const char* {
+            if (option.value)
+                return option.value->c_str();
+            return i + 1 < argc ? argv[++i] : nullptr;
+        };
+        const char* text = nullptr;
+        if (option.name == "--size") {
+            if ((text = value()) == nullptr || !ParseNumber(text, 2, 131072, size))
                 return Usage("--size takes 2 to 131072");
-        } else if (arg == "--model-index" && hasValue) {
-            if (!ParseNumber(argv[++i], 0, 255, modelIndex))
+        } else if (option.name == "--model-index") {
+            if ((text = value()) == nullptr || !ParseNumber(text, 0, 255, modelIndex))
                 return Usage("--model-index takes 0 to 255");
-        } else if (arg == "--date" && hasValue) {
-            if (std::sscanf(argv[++i], "%ld-%ld-%ld", &date[0], &date[1], &date[2]) != 3)
+        } else if (option.name == "--date") {
+            if ((text = value()) == nullptr || std::sscanf(text, "%ld-%ld-%ld", &date[0], &date[1], &date[2]) != 3)
                 return Usage("--date takes A-B-C");
             for (long d : date)
                 if (d < 0 || d > 255)
                     return Usage("date fields are 0 to 255");
-        } else if (arg == "--seed" && hasValue) {
-            if (!ParseNumber(argv[++i], 0, 1L << 30, seed))
+        } else if (option.name == "--seed") {
+            if ((text = value()) == nullptr || !ParseNumber(text, 0, 1L << 30, seed))
                 return Usage("--seed takes a number");
-        } else if (arg == "--no-record") {
+        } else if ((option.name == "--no-record" || option.name == "--help") && option.value) {
+            return Usage((option.name + " takes no value").c_str());
+        } else if (option.name == "--no-record") {
             record = false;
-        } else if (arg == "--help") {
+        } else if (option.name == "--help") {
             Usage(nullptr);
             return 0;
         } else if (!arg.empty() && arg[0] != '-' && output.empty()) {

@@ -1,30 +1,7 @@
 #include "ui/CommandLine.h"
 
+#include "options/LongOption.h"
 #include "serial/PortTable.h"
-
-namespace {
-
-// "--name value" or "--name=value". True when arg is the option; value is
-// then filled, or error when the value is missing.
-bool TakeValue(const std::string& name, const std::string& arg, int argc, const char* const* argv, int& i,
-               std::string& value, std::string& error)
-{
-    if (arg == name) {
-        if (i + 1 >= argc) {
-            error = name + " needs a value";
-            return true;
-        }
-        value = argv[++i];
-        return true;
-    }
-    if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 && arg[name.size()] == '=') {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return false;
-}
-
-} // namespace
 
 CommandLine CommandLine::Parse(int argc, const char* const* argv)
 {
@@ -32,17 +9,34 @@ CommandLine CommandLine::Parse(int argc, const char* const* argv)
     result.qtArgs.emplace_back(argc > 0 && argv[0] ? argv[0] : "kvm-upgrade");
     for (int i = 1; i < argc && result.error.empty(); ++i) {
         const std::string arg = argv[i];
+        const LongOption option = LongOption::Split(arg);
+        // The value after the '=', else the next word.
+        auto takeValue = [&](std::string& value) {
+            if (option.value)
+                value = *option.value;
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                result.error = option.name + " needs a value";
+        };
+        auto flag = [&](bool& target) {
+            if (option.value)
+                result.error = option.name + " takes no value";
+            target = true;
+        };
         std::string value;
-        if (arg == "--help" || arg == "-h") {
-            result.showHelp = true;
-        } else if (arg == "--version") {
-            result.showVersion = true;
-        } else if (arg == "--list-ports") {
-            result.listPorts = true;
-        } else if (TakeValue("--map", arg, argc, argv, i, value, result.error)) {
+        if (option.name == "--help" || option.name == "-h") {
+            flag(result.showHelp);
+        } else if (option.name == "--version") {
+            flag(result.showVersion);
+        } else if (option.name == "--list-ports") {
+            flag(result.listPorts);
+        } else if (option.name == "--map") {
+            takeValue(value);
             if (result.error.empty())
                 result.maps.push_back(value);
-        } else if (TakeValue("--screenshot", arg, argc, argv, i, value, result.error)) {
+        } else if (option.name == "--screenshot") {
+            takeValue(value);
             if (result.error.empty() && value.empty())
                 result.error = "--screenshot needs a file name";
             result.screenshot = value;
