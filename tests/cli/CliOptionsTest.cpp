@@ -64,6 +64,29 @@ TEST(CliOptions, ParsesTheCommandsAndTheirOptions)
     }
 }
 
+// Every value option reads "--opt=value" as "--opt value".
+TEST(CliOptions, TakesEachValueOptionWithEquals)
+{
+    const struct {
+        std::vector<std::string> spaced;
+        std::vector<std::string> joined;
+    } cases[] = {
+        {{"check", "--port", "COM2"}, {"check", "--port=COM2"}},
+        {{"check", "--file", "a=b.bin"}, {"check", "--file=a=b.bin"}},
+        {{"--map", "COM1=/dev/one", "--list-ports"}, {"--map=COM1=/dev/one", "--list-ports"}},
+        {{"check", "--port", "COM13"}, {"check", "--port=COM13"}},
+    };
+    for (const auto& c : cases) {
+        CliOptions spaced;
+        CliOptions joined;
+        EXPECT_EQ(Parse(joined, c.joined), Parse(spaced, c.spaced)) << Joined(c.joined);
+        EXPECT_EQ(joined.Port(), spaced.Port()) << Joined(c.joined);
+        EXPECT_EQ(joined.File(), spaced.File()) << Joined(c.joined);
+        EXPECT_EQ(joined.Maps(), spaced.Maps()) << Joined(c.joined);
+        EXPECT_EQ(joined.Error(), spaced.Error()) << Joined(c.joined);
+    }
+}
+
 TEST(CliOptions, HelpVersionAndListPortsStandAlone)
 {
     const struct {

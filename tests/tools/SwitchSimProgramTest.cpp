@@ -44,6 +44,27 @@ TEST(SwitchSimProgram, RefusesBadOptionsWithExitCode2)
     }
 }
 
+// "--opt=value" is "--opt value": the same table of ports, the same refusal.
+TEST(SwitchSimProgram, TakesValuesAfterEquals)
+{
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string firstLine; // of stdout on success, of stderr on failure
+    } cases[] = {
+        {{"--map=COM1=/dev/one", "--list-ports"}, 0, "COM1  /dev/one"},
+        {{"--map", "COM1=/dev/one", "--list-ports"}, 0, "COM1  /dev/one"},
+        {{"--noise=x"}, 2, "kvm-switch-sim: bad number for --noise: x (see --help)"},
+        {{"--noise", "x"}, 2, "kvm-switch-sim: bad number for --noise: x (see --help)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        ChildProgram program(Args(c.args));
+        EXPECT_EQ(c.exitCode == 0 ? program.ReadLine() : program.ReadError(), c.firstLine);
+        EXPECT_EQ(program.Wait(), c.exitCode);
+    }
+}
+
 TEST(SwitchSimProgram, PrintsTheDeviceFirstAndTheImageAtItsEnd)
 {
     namespace fs = std::filesystem;

@@ -63,6 +63,10 @@ void CommandLineTest::parse_data()
     QTest::newRow("map without value") << QStringList{"--map"} << "" << QStringList() << "" << QStringList() << true;
     QTest::newRow("empty screenshot") << QStringList{"--screenshot="} << "" << QStringList() << "" << QStringList()
                                       << true;
+    QTest::newRow("map=") << QStringList{"--map=COM1=/dev/b"} << "" << QStringList{"COM1=/dev/b"} << ""
+                          << QStringList() << false;
+    QTest::newRow("flag with a value") << QStringList{"--list-ports=1"} << "" << QStringList() << ""
+                                       << QStringList() << true;
     QTest::newRow("unknown long option") << QStringList{"--bogus"} << "" << QStringList() << "" << QStringList()
                                          << true;
     QTest::newRow("stray word") << QStringList{"file.bin"} << "" << QStringList() << "" << QStringList() << true;

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Fails when an #include "folder/..." points up the layers or sideways
+# between front ends. Usage: check-layers.sh [SOURCE_ROOT]
+# The rules, bottom to top (docs/architecture.md says why):
+#   options/, serial/, firmware/  each only itself
+#   kvm/                          kvm/ and the bottom layer
+#   ui/, cli/                     themselves, kvm/ and the bottom layer; never each other
+#   tools/                        itself and the bottom layer: the simulator is the
+#                                 independent check on the product, so never kvm/ or above
+#   tests/, bench/                anything
+# Every top-level folder with C++ sources must have a rule here, so that a new
+# one (a second dialog, say) cannot slip past the check.
+set -euo pipefail
+
+root=${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+
+declare -A allowed=(
+  [options]="options"
+  [serial]="serial options"
+  [firmware]="firmware options"
+  [kvm]="kvm serial firmware options"
+  [ui]="ui kvm serial firmware options"
+  [cli]="cli kvm serial firmware options"
+  [tools]="tools serial firmware options"
+  [tests]="*"
+  [bench]="*"
+)
+
+failures=0
+cd "$root"
+for dir in */; do
+  folder=${dir%/}
+  # Build trees (build/, or any other holding a CMake cache) hold generated code.
+  [[ $folder == build* ]] && continue
+  [[ -n $(find "$folder" -maxdepth 3 -name CMakeCache.txt -print -quit) ]] && continue
+  if [[ -z $(find "$folder" -type f \( -name '*.cpp' -o -name '*.h' \) -print -quit) ]]; then
+    continue
+  fi
+  if [[ -z ${allowed[$folder]+set} ]]; then
+    echo "check-layers: $folder/ has no layer rule; add one to scripts/check-layers.sh and docs/architecture.md" >&2
+    failures=$((failures + 1))
+    continue
+  fi
+  rule=${allowed[$folder]}
+  [[ $rule == "*" ]] && continue
+  # file:line:#include "target/..."
+  while IFS= read -r hit; do
+    file=${hit%%:*}
+    rest=${hit#*:}
+    line=${rest%%:*}
+    [[ ${rest#*:} =~ \"([^\"]*)\" ]] || continue
+    include=${BASH_REMATCH[1]}
+    target=${include%%/*}
+    # Only the project's own folders are ruled on; anything else is not ours.
+    [[ $include == */* && -n ${allowed[$target]+set} ]] || continue
+    if [[ " $rule " != *" $target "* ]]; then
+      echo "check-layers: $file:$line: #include \"$include\": $folder/ may include only ${rule// //, }/" >&2
+      failures=$((failures + 1))
+    fi
+  done < <(grep -rnE --include='*.cpp' --include='*.h' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$folder" || true)
+done
+
+if ((failures > 0)); then
+  echo "check-layers: $failures break(s) of the layers (see docs/architecture.md)" >&2
+  exit 1
+fi
+echo "check-layers: every include points down"
