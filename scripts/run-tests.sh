@@ -2,7 +2,8 @@
 # Builds kvm-upgrade and runs every test: once plainly (warnings are errors),
 # once under AddressSanitizer + UndefinedBehaviorSanitizer, the dialog tests
 # under ThreadSanitizer, and the firmware loader's fuzz target for a bounded
-# time. Installs what is missing first.
+# time. Installs what is missing first, and checks the layers' includes
+# before it builds anything.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -13,10 +14,12 @@ summary=()
 passed_total=0
 failed_total=0
 
+# The four configurations are CMakePresets.json's; dir is the preset's binaryDir.
 configure_and_build() {
+  local preset=$1; shift
   local dir=$1; shift
   local targets=$1; shift
-  cmake -S "$root" -B "$root/$dir" -G Ninja -DKVM_WERROR=ON "$@" >/dev/null
+  (cd "$root" && cmake --preset "$preset") >/dev/null
   # shellcheck disable=SC2086
   if ! ninja -C "$root/$dir" -j"$jobs" $targets >"$root/$dir/build.log" 2>&1; then
     grep -v '^\[' "$root/$dir/build.log" >&2
@@ -45,12 +48,15 @@ run_ctest() {
   summary+=("$name: $((total - failed)) passed, $failed failed")
 }
 
+# Includes that cross the layers the wrong way fail before anything is built.
+bash "$root/scripts/check-layers.sh" "$root" >/dev/null
+
 # 1. The plain build, warnings as errors.
-configure_and_build build/ci all -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure_and_build plain build/ci all
 run_ctest "plain" build/ci -j2
 
 # 2. Memory faults: the whole suite again under ASan + UBSan.
-configure_and_build build/asan all -DCMAKE_BUILD_TYPE=Debug -DKVM_SANITIZE=address,undefined -DKVM_BUILD_BENCH=OFF
+configure_and_build asan build/asan all
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 LSAN_OPTIONS=suppressions="$root/tests/lsan.supp":print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -58,14 +64,12 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 # 3. Every test that runs the worker thread, under ThreadSanitizer: the
 # dialog's, the operations' and the command line's.
-configure_and_build build/tsan "ui_tests kvm_tests cli_tests kvm-upgrade-cli" -DCMAKE_BUILD_TYPE=Debug \
-  -DKVM_SANITIZE=thread -DKVM_BUILD_BENCH=OFF
+configure_and_build tsan build/tsan "ui_tests kvm_tests cli_tests kvm-upgrade-cli"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest "tsan (dialog, operations, command line)" \
   build/tsan -j2 -L "^(ui|kvm|cli)$"
 
 # 4. The firmware loader's fuzz target, for a bounded time.
-configure_and_build build/fuzz fuzz_loader -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DKVM_FUZZ=ON -DKVM_BUILD_UI=OFF -DKVM_BUILD_BENCH=OFF
+configure_and_build fuzz build/fuzz fuzz_loader
 run_ctest "fuzz" build/fuzz -R "^fuzz_loader"
 
 echo
