@@ -2,9 +2,6 @@
 // line timing of 115200 baud 8N2, and a scan of twelve silent ports, against
 // the time the protocol itself needs on that line. Prints figures; it never
 // fails on a slow or noisy machine.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +13,7 @@
 #include <vector>
 
 #include "firmware/Crc16.h"
+#include "tests/support/ChildProcess.h"
 #include "tools/SwitchSim.h"
 
 namespace {
@@ -42,34 +40,18 @@ struct ChildResult {
 ChildResult RunChild(const std::vector<std::string>& args)
 {
     ChildResult result;
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    auto start = Clock::now();
-    pid_t pid = fork();
-    if (pid < 0)
-        return result;
-    if (pid == 0) {
-        int devnull = ::open("/dev/null", O_WRONLY);
-        if (devnull >= 0) {
-            dup2(devnull, STDOUT_FILENO);
-            dup2(devnull, STDERR_FILENO);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid)
-        return result;
+    ChildProcess::Setup setup;
+    setup.out = ChildProcess::Stream::Null;
+    setup.err = ChildProcess::Stream::Null;
+    const auto start = Clock::now();
+    ChildProcess child(args, setup);
+    // Far beyond the slowest run: only a stuck child waits it out.
+    const ChildProcess::Result done = child.Wait(std::chrono::minutes(10));
     result.wallMs = Ms(Clock::now() - start).count();
-    result.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-    result.peakKiB = usage.ru_maxrss;
-    result.ok = WIFEXITED(status);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.cpuMs = std::chrono::duration<double, std::milli>(done.cpuTime).count();
+    result.peakKiB = done.peakRssKiB;
+    result.ok = done.exitCode >= 0;
+    result.exitCode = done.exitCode;
     return result;
 }
 

@@ -14,34 +14,11 @@
 #include <cstring>
 #include <utility>
 
-#include "firmware/Crc16.h"
-
 namespace {
 
 using namespace std::chrono_literals;
 
-// 115200 baud with 8 data bits, no parity and two stop bits: 11 bits a byte.
-constexpr std::chrono::nanoseconds kByteTime{95486};
-
-// The line carries no frame length, so the end of a frame is found the way the
-// switch's firmware finds it: by the command byte and the silence after it.
-// A full block (256 data bytes) ends by its length and needs no silence at
-// all; a shorter block ends at a silence once its sum is 0. That silence is a
-// few milliseconds rather than one, since the host writes the checksum in a
-// second write: a payload whose own sum happens to be 0 must not be taken for
-// a whole frame while its checksum byte 00 is still on the way.
-constexpr auto kBlockEndGap = 5ms;
-// Garbage and frames with a wrong checksum are dropped at this silence.
-constexpr auto kBadFrameGap = 5ms;
-// A frame still short of its length (or a block whose sum is not 0 yet) may
-// be waiting for the host's second write; give up on it only after this.
-constexpr auto kIncompleteGap = 20ms;
-// The switch needs a moment after the second model header before it answers.
-constexpr auto kGoAheadDelay = 2ms;
-// A handshake left half-way (the host went away) is forgotten after this
-// silence, so that the next run's probes are answered as probes again. Longer
-// than the host's longest wait between two frames of the handshake (2.4 s).
-constexpr auto kHandshakeExpiry = 5s;
+constexpr auto kByteTime = SwitchProtocol::kByteTime;
 // A babbling switch writes a chunk every millisecond: about the line's rate.
 constexpr auto kBabbleInterval = 1ms;
 constexpr std::size_t kBabbleChunk = 10;
@@ -58,36 +35,7 @@ constexpr std::size_t kFastBabbleChunk = 256;
 constexpr auto kAckCheckInterval = 1ms;
 constexpr auto kAckReadLimit = 2s;
 
-constexpr std::uint8_t kProbe = 0x01;
-constexpr std::uint8_t kHeader = 0x02;
-constexpr std::uint8_t kBlock = 0x03;
-constexpr std::uint8_t kEndOfImage = 0x05;
-constexpr std::uint8_t kAck = 0xF0;
-constexpr std::uint8_t kRejected = 0xF5;
-// Never one of the codes the host looks for (F0, F2, FA, F3).
-constexpr std::uint8_t kNoise = 0x55;
-
-constexpr std::size_t kMaxBlockData = 256;
-constexpr std::size_t kFullBlockFrame = 2 + kMaxBlockData + 1; // command, sequence, data, checksum
-// The switch's flash: blocks beyond it are refused, not stored.
-constexpr std::size_t kFlashSize = 131072;
-
-// Bytes on the wire, checksum included, of the commands with a fixed length;
-// 0 for a data block (its length is found by silence), -1 for anything else.
-int FixedWireLength(std::uint8_t command)
-{
-    switch (command) {
-    case kProbe:
-    case kEndOfImage:
-        return 2;
-    case kHeader:
-        return 4;
-    case kBlock:
-        return 0;
-    default:
-        return -1;
-    }
-}
+constexpr std::uint8_t kNoise = SwitchProtocol::kNoise;
 
 void SetError(std::string* error, const std::string& what)
 {
@@ -212,13 +160,9 @@ bool SwitchSim::Start(std::string* error)
 
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_report = SwitchSimReport{};
+        m_protocol = SwitchProtocol(m_config);
     }
-    ResetFrame();
-    m_lastWire = m_lastFrameTime = m_lastOutDue = Clock::time_point{};
-    m_stage = Stage::Idle;
-    m_rejectsDone = 0;
-    m_plainProbes = 0;
+    m_lastOutDue = Clock::time_point{};
     m_hangUpNow = false;
     m_out.clear();
     m_outBlocked = false;
@@ -226,6 +170,7 @@ bool SwitchSim::Start(std::string* error)
     m_babbling = false;
     m_lastAckPending = false;
     m_lastAckGiveUp = m_nextAckCheck = Clock::time_point{};
+    m_imagesWritten = 0;
     m_quit = false;
     m_thread = std::thread([this] { Run(); });
     return true;
@@ -262,14 +207,14 @@ void SwitchSim::CloseFds()
 SwitchSimReport SwitchSim::Report() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_report;
+    return m_protocol.Report();
 }
 
 bool SwitchSim::WaitForReport(const std::function<bool(const SwitchSimReport&)>& condition,
                               std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return condition(m_report); });
+    return m_changed.wait_for(lock, timeout, [&] { return condition(m_protocol.Report()); });
 }
 
 bool SwitchSim::WaitForEndOfImage(std::chrono::milliseconds timeout) const
@@ -298,7 +243,16 @@ void SwitchSim::Run()
     std::uint8_t buffer[4096];
     while (!m_quit) {
         Clock::time_point now = Clock::now();
-        CheckFrameEnd(now);
+        Clock::time_point frameDeadline;
+        bool frameEnded = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            frameEnded = m_protocol.Tick(now);
+            TakeProtocolOutput();
+            frameDeadline = m_protocol.Deadline();
+        }
+        if (frameEnded)
+            m_changed.notify_all();
         if (m_hangUpNow)
             HangUp();
         WriteDue(now);
@@ -307,7 +261,7 @@ void SwitchSim::Run()
 
         Clock::time_point deadline = Clock::time_point::max();
         if (m_master >= 0) {
-            deadline = FrameDeadline();
+            deadline = frameDeadline;
             if (!m_outBlocked && !m_out.empty())
                 deadline = std::min(deadline, m_out.front().due);
             if (m_config.babble || m_babbling)
@@ -342,9 +296,14 @@ void SwitchSim::Run()
                 m_outBlocked = false;
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
                 ssize_t n = ::read(m_master, buffer, sizeof buffer);
-                if (n > 0)
-                    Receive(buffer, static_cast<std::size_t>(n), Clock::now());
-                else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                if (n > 0) {
+                    {
+                        std::lock_guard<std::mutex> lock(m_mutex);
+                        m_protocol.Receive(buffer, static_cast<std::size_t>(n), Clock::now());
+                        TakeProtocolOutput();
+                    }
+                    m_changed.notify_all();
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR))
                     m_hangUpNow = true; // the line is gone; never spin on it
             }
         }
@@ -353,264 +312,39 @@ void SwitchSim::Run()
     }
 }
 
-void SwitchSim::Receive(const std::uint8_t* data, std::size_t length, Clock::time_point now)
+void SwitchSim::TakeProtocolOutput()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_report.rawReceived.insert(m_report.rawReceived.end(), data, data + length);
+    SwitchProtocol::Output output = m_protocol.TakeOutput();
+    for (const SwitchProtocol::Reply& reply : output.replies)
+        Queue(reply.bytes, reply.due);
+    if (output.babbleOnceWritten)
+        m_babbleArmed = true;
+    if (output.hangUpOnceRead) {
+        m_lastAckPending = true;
+        m_lastAckGiveUp = m_nextAckCheck = Clock::time_point{};
     }
-    m_changed.notify_all();
-
-    for (std::size_t i = 0; i < length && !m_hangUpNow; ++i) {
-        // All the host's bytes are in the pseudo-terminal at once; on a real
-        // line each needs a byte time, and never starts before it was written.
-        Clock::time_point wire = now;
-        if (m_config.lineTiming)
-            wire = std::max(now, m_lastWire) + kByteTime;
-        m_lastWire = wire;
-
-        m_frame.push_back(data[i]);
-        m_frameSum = (m_frameSum + data[i]) & 0xFF;
-        m_frameLastReal = now;
-        m_frameLastWire = wire;
-        if (m_frameBad)
-            continue;
-
-        int fixed = FixedWireLength(m_frame[0]);
-        if (fixed < 0) {
-            m_frameBad = true;
-        } else if (fixed == 0) {
-            if (m_frame.size() == kFullBlockFrame) {
-                if (m_frameSum == 0)
-                    CompleteFrame(now);
-                else
-                    m_frameBad = true;
-            }
-        } else if (m_frame.size() == static_cast<std::size_t>(fixed)) {
-            if (m_frameSum == 0)
-                CompleteFrame(now);
-            else
-                m_frameBad = true;
-        }
+    if (output.hangUpNow)
+        m_hangUpNow = true;
+    // Still under the lock: the file is complete before anyone waiting for
+    // the end of the image sees it.
+    const SwitchSimReport& report = m_protocol.Report();
+    if (report.endOfImageCount != m_imagesWritten) {
+        m_imagesWritten = report.endOfImageCount;
+        if (!m_config.imageOut.empty())
+            WriteWholeFile(m_config.imageOut, report.image);
     }
 }
 
-SwitchSim::Clock::time_point SwitchSim::FrameDeadline() const
+void SwitchSim::Queue(const std::vector<std::uint8_t>& bytes, Clock::time_point due)
 {
-    if (m_frame.empty())
-        return Clock::time_point::max();
-    if (m_frameBad)
-        return m_frameLastReal + kBadFrameGap;
-    if (m_frame[0] == kBlock && m_frame.size() >= 3 && m_frameSum == 0)
-        return m_frameLastReal + kBlockEndGap;
-    return m_frameLastReal + kIncompleteGap;
-}
-
-void SwitchSim::CheckFrameEnd(Clock::time_point now)
-{
-    if (m_frame.empty() || now < FrameDeadline())
-        return;
-    if (!m_frameBad && m_frame[0] == kBlock && m_frame.size() >= 3 && m_frameSum == 0) {
-        CompleteFrame(now);
-        return;
-    }
-    ResetFrame();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_report.badFrames;
-    }
-    m_changed.notify_all();
-}
-
-void SwitchSim::ResetFrame()
-{
-    m_frame.clear();
-    m_frameSum = 0;
-    m_frameBad = false;
-}
-
-void SwitchSim::CompleteFrame(Clock::time_point now)
-{
-    std::vector<std::uint8_t> payload(m_frame.begin(), m_frame.end() - 1);
-    Clock::time_point lastByte = m_frameLastWire;
-    ResetFrame();
-
-    if ((m_stage == Stage::ModelHeader || m_stage == Stage::FamilyHeader) &&
-        now - m_lastFrameTime > kHandshakeExpiry)
-        m_stage = Stage::Idle;
-    m_lastFrameTime = now;
-
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_report.frames.push_back(payload);
-    }
-    switch (payload[0]) {
-    case kProbe:
-        OnProbe(lastByte);
-        break;
-    case kHeader:
-        OnHeader(lastByte);
-        break;
-    case kBlock:
-        OnBlock(payload, lastByte);
-        break;
-    case kEndOfImage:
-        OnEndOfImage();
-        break;
-    default:
-        break;
-    }
-    m_changed.notify_all();
-}
-
-bool SwitchSim::AnswersProbe(int n) const
-{
-    if (n < m_config.answerProbeFrom)
-        return false;
-    if (m_config.answerProbeUntil <= 0 || n <= m_config.answerProbeUntil)
-        return true;
-    return m_config.answerProbeAgainFrom > 0 && n >= m_config.answerProbeAgainFrom;
-}
-
-void SwitchSim::OnProbe(Clock::time_point lastByte)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_report.probes;
-    }
-    // The family header follows the model header at once; a probe in between
-    // means a new run has begun.
-    if (m_stage == Stage::ModelHeader)
-        m_stage = Stage::Idle;
-    if (m_stage == Stage::FamilyHeader) {
-        if (!m_config.noReadyReply)
-            Reply({kAck}, lastByte);
-        return;
-    }
-    if (!AnswersProbe(++m_plainProbes))
-        return;
-    std::vector<std::uint8_t> version = {m_config.probeReply, 0x00, 0x00, m_config.date[0],
-                                         m_config.date[1], m_config.date[2]};
-    version.insert(version.end(), m_config.model.begin(), m_config.model.end());
-    version.push_back(0x00);
-    Reply(std::move(version), lastByte);
-}
-
-void SwitchSim::OnHeader(Clock::time_point lastByte)
-{
-    switch (m_stage) {
-    case Stage::Idle:
-    case Stage::Transfer:
-        m_stage = Stage::ModelHeader;
-        break;
-    case Stage::ModelHeader:
-        m_stage = Stage::FamilyHeader;
-        break;
-    case Stage::FamilyHeader: {
-        // The second model header: the switch erases its flash and a new
-        // image begins, with sequence number 0.
-        m_stage = Stage::Transfer;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_report.blocksStored = 0;
-            m_report.storedSequences.clear();
-            m_report.image.clear();
-            m_report.endOfImage = false;
-            m_report.imageCrc = 0;
-            m_report.transferBlockFrames = 0;
-        }
-        if (!m_config.noGoAhead) {
-            Reply({kAck}, lastByte + kGoAheadDelay + m_config.goAheadDelay);
-            if (m_config.babbleAfterGoAhead && !m_config.silent)
-                m_babbleArmed = true;
-        }
-        break;
-    }
-    }
-}
-
-void SwitchSim::OnBlock(const std::vector<std::uint8_t>& payload, Clock::time_point lastByte)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_report.blockFrames;
-    ++m_report.transferBlockFrames;
-    const int index = m_report.blocksStored;
-    const std::uint8_t sequence = payload[1];
-    const auto expected = static_cast<std::uint8_t>(index);
-
-    if (m_config.silentFromBlock >= 0 && index >= m_config.silentFromBlock)
-        return;
-    if (sequence == expected) {
-        if (index == m_config.rejectBlock && m_rejectsDone < m_config.rejectCount) {
-            ++m_rejectsDone;
-            Reply({m_config.rejectCode}, lastByte);
-            return;
-        }
-        const std::size_t length = payload.size() - 2;
-        if (m_report.image.size() + length > kFlashSize) {
-            Reply({kRejected}, lastByte);
-            return;
-        }
-        m_report.image.insert(m_report.image.end(), payload.begin() + 2, payload.end());
-        m_report.storedSequences.push_back(sequence);
-        ++m_report.blocksStored;
-        if (index == m_config.hangupAfterBlock) {
-            m_hangUpNow = true;
-            return;
-        }
-        Reply({kAck}, lastByte + m_config.flashWriteDelay);
-        if (m_config.hangUpAfterLastAck && length < kMaxBlockData) {
-            m_lastAckPending = true;
-            m_lastAckGiveUp = m_nextAckCheck = Clock::time_point{};
-        }
-    } else if (index > 0 && sequence == static_cast<std::uint8_t>(expected - 1)) {
-        // The block just stored, sent again because its ack came too late:
-        // acknowledge it again, but it is in the flash once only.
-        Reply({kAck}, lastByte);
-    } else {
-        Reply({kRejected}, lastByte);
-    }
-}
-
-void SwitchSim::OnEndOfImage()
-{
-    std::vector<std::uint8_t> image;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        image = m_report.image;
-    }
-    const std::uint16_t crc = Crc16(image.data(), static_cast<std::uint32_t>(image.size()));
-    // The file is complete before anyone waiting for the end of the image wakes.
-    if (!m_config.imageOut.empty())
-        WriteWholeFile(m_config.imageOut, image);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_report.endOfImage = true;
-        m_report.imageCrc = crc;
-        ++m_report.endOfImageCount;
-    }
-    m_stage = Stage::Idle;
-}
-
-void SwitchSim::Reply(std::vector<std::uint8_t> reply, Clock::time_point due)
-{
-    if (m_config.silent)
-        return;
-    std::vector<std::uint8_t> burst(static_cast<std::size_t>(std::max(m_config.noiseBytes, 0)),
-                                    kNoise);
-    burst.insert(burst.end(), reply.begin(), reply.end());
-    if (m_config.replyLength > 0 && reply.size() < static_cast<std::size_t>(m_config.replyLength))
-        burst.resize(burst.size() + static_cast<std::size_t>(m_config.replyLength) - reply.size(),
-                     0x00);
-
     // Bytes of one burst follow each other without a gap, after whatever is
     // still being sent.
     Clock::time_point start = std::max(due, m_lastOutDue);
-    for (std::size_t i = 0; i < burst.size(); ++i) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         Clock::time_point at = start;
         if (m_config.lineTiming)
             at += kByteTime * static_cast<long>(i + 1);
-        m_out.push_back({burst[i], at});
+        m_out.push_back({bytes[i], at});
     }
     if (!m_out.empty())
         m_lastOutDue = m_out.back().due;
@@ -673,7 +407,7 @@ void SwitchSim::StartBabbleAfterGoAhead()
     m_nextBabble = m_config.lineTiming ? m_lastOutDue + kByteTime : Clock::now();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_report.babbling = true;
+        m_protocol.BabbleBegun();
     }
     m_changed.notify_all();
 }
@@ -754,10 +488,9 @@ void SwitchSim::HangUp()
     CloseFd(m_slaveKeep);
     m_out.clear();
     m_outBlocked = false;
-    ResetFrame();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_report.hungUp = true;
+        m_protocol.LineClosed();
     }
     m_changed.notify_all();
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/ChildProgram.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -24,8 +24,8 @@ int Make(std::vector<std::string> args, const fs::path& output)
 {
     args.insert(args.begin(), KVM_MAKE_FIRMWARE_PATH);
     args.push_back(output.string());
-    ChildProgram program(args);
-    return program.Wait();
+    ChildProcess program(args);
+    return program.Wait().exitCode;
 }
 
 TEST(MakeFirmwareProgram, TakesValuesAfterEquals)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/ChildProgram.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/tools/HostLine.h"
 
 namespace {
@@ -38,9 +38,9 @@ TEST(SwitchSimProgram, RefusesBadOptionsWithExitCode2)
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args[0]);
-        ChildProgram program(Args(args));
-        EXPECT_NE(program.ReadError().find("kvm-switch-sim:"), std::string::npos);
-        EXPECT_EQ(program.Wait(), 2);
+        ChildProcess program(Args(args));
+        EXPECT_NE(program.ReadErrLine().find("kvm-switch-sim:"), std::string::npos);
+        EXPECT_EQ(program.Wait().exitCode, 2);
     }
 }
 
@@ -59,9 +59,9 @@ TEST(SwitchSimProgram, TakesValuesAfterEquals)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0]);
-        ChildProgram program(Args(c.args));
-        EXPECT_EQ(c.exitCode == 0 ? program.ReadLine() : program.ReadError(), c.firstLine);
-        EXPECT_EQ(program.Wait(), c.exitCode);
+        ChildProcess program(Args(c.args));
+        EXPECT_EQ(c.exitCode == 0 ? program.ReadOutLine() : program.ReadErrLine(), c.firstLine);
+        EXPECT_EQ(program.Wait().exitCode, c.exitCode);
     }
 }
 
@@ -72,12 +72,12 @@ TEST(SwitchSimProgram, PrintsTheDeviceFirstAndTheImageAtItsEnd)
     fs::create_directories(dir);
     fs::path link = dir / "ttyKVM";
     fs::path image = dir / "image.bin";
-    ChildProgram program(Args({"--once", "--reply-code", "0xFA", "--link", link.string(),
+    ChildProcess program(Args({"--once", "--reply-code", "0xFA", "--link", link.string(),
                                "--image-out", image.string()}));
 
-    std::string first = program.ReadLine();
+    std::string first = program.ReadOutLine();
     ASSERT_EQ(first.rfind("device: /dev/pts/", 0), 0u) << first;
-    EXPECT_EQ(program.ReadLine(), "link: " + link.string());
+    EXPECT_EQ(program.ReadOutLine(), "link: " + link.string());
 
     HostLine line(link.string());
     ASSERT_TRUE(line.Send({0x01}));
@@ -95,9 +95,9 @@ TEST(SwitchSimProgram, PrintsTheDeviceFirstAndTheImageAtItsEnd)
     ASSERT_TRUE(line.Send({0x05}));
 
     // CRC-16/XMODEM of "123456789" is 0x31C3.
-    std::string end = program.ReadLine();
+    std::string end = program.ReadOutLine();
     EXPECT_EQ(end.rfind("end of image: frames 7 blocks 1 bytes 9 crc16 0x31C3", 0), 0u) << end;
-    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_EQ(program.Wait().exitCode, 0);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "link removed at the end";
     EXPECT_EQ(fs::file_size(image), 9u);
     fs::remove_all(dir);
@@ -107,8 +107,8 @@ TEST(SwitchSimProgram, PrintsTheDeviceFirstAndTheImageAtItsEnd)
 // third on are answered, the second is not.
 TEST(SwitchSimProgram, AnswersProbesInTheWindowGiven)
 {
-    ChildProgram program(Args({"--answer-probe-until", "1", "--answer-probe-again-from=3"}));
-    const std::string first = program.ReadLine();
+    ChildProcess program(Args({"--answer-probe-until", "1", "--answer-probe-again-from=3"}));
+    const std::string first = program.ReadOutLine();
     ASSERT_EQ(first.rfind("device: ", 0), 0u) << first;
     HostLine line(first.substr(8));
     ASSERT_TRUE(line.IsOpen());
@@ -122,19 +122,19 @@ TEST(SwitchSimProgram, AnswersProbesInTheWindowGiven)
     // A reply to the second probe would have left one more behind.
     EXPECT_TRUE(line.ReadUntilSilence(100ms).empty());
 
-    ::kill(program.Pid(), SIGTERM);
-    EXPECT_EQ(program.Wait(), 0);
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait().exitCode, 0);
 }
 
 TEST(SwitchSimProgram, StopsCleanlyOnSigterm)
 {
     namespace fs = std::filesystem;
     fs::path link = fs::temp_directory_path() / ("sim-term-" + std::to_string(getpid()));
-    ChildProgram program(Args({"--link", link.string()}));
-    ASSERT_EQ(program.ReadLine().rfind("device: ", 0), 0u);
-    ASSERT_EQ(program.ReadLine(), "link: " + link.string());
-    ::kill(program.Pid(), SIGTERM);
-    EXPECT_EQ(program.Wait(), 0);
+    ChildProcess program(Args({"--link", link.string()}));
+    ASSERT_EQ(program.ReadOutLine().rfind("device: ", 0), 0u);
+    ASSERT_EQ(program.ReadOutLine(), "link: " + link.string());
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait().exitCode, 0);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 

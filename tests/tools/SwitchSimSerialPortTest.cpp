@@ -1,3 +1,5 @@
+// The product's own serial layer against the simulated switch: the two
+// agree on a frame and its reply.
 #include <cstdint>
 #include <string>
 
@@ -10,7 +12,7 @@
 
 namespace {
 
-TEST(SwitchSim, ProbeAnsweredWithF2)
+TEST(SwitchSimThroughSerialPort, ProbeAnsweredWithF2)
 {
     SwitchSim sim;
     std::string error;
