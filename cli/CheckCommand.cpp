@@ -3,19 +3,18 @@
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
 #include "cli/FirmwareSelection.h"
-#include "firmware/FirmwareInfoText.h"
 #include "kvm/KvmOperations.h"
+#include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 
 int RunCheckCommand(SharedState& state, CliServices& services, KvmOperations& operations,
                     const std::string& file, bool verbose)
 {
     if (!file.empty()) {
-        if (!SelectFirmwareFile(state, services, file, verbose))
+        if (!SelectCommandFile(state, services, file, verbose))
             return RefuseFirmwareFile(state, services, file, "no version to compare, no port opened");
         // What Select File shows; the check's own log replaces it.
-        state.logText = FirmwareInfoText(state);
-        services.UpdateData();
+        ShowFirmwareInfo(state, services);
     }
     operations.CheckVersion();
     return operations.LastCheckSucceeded() ? kExitOk : kExitFailed;

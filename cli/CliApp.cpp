@@ -153,6 +153,13 @@ int CliApp::RunSwitchCommand(const CliOptions& options)
     operations.WaitForWorker();
     SetOperations(nullptr);
     m_port->SetOpenFailureObserver(nullptr);
+    if (options.Verbose() && status != kExitOk) {
+        // A pulled cable and a silent switch leave the same log; the line's
+        // last failure tells them apart. Read once the worker has been joined.
+        const SerialError ioError = m_port->LastIoError();
+        if (ioError.kind != SerialError::Kind::None)
+            m_services->QueueNote(PrintableText(ioError.Describe()));
+    }
     return status;
 }
 

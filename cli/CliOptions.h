@@ -20,7 +20,6 @@ public:
 
     Action Parse(int argc, const char* const argv[]);
 
-    Action GetAction() const { return m_action; }
     Command GetCommand() const { return m_command; }
     // The firmware file, from the FILE argument or --file; empty if none.
     const std::string& File() const { return m_file; }

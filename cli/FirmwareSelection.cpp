@@ -2,9 +2,9 @@
 
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
-#include "firmware/FirmwareInfoText.h"
-#include "firmware/FirmwareLoader.h"
 #include "firmware/PrintableText.h"
+#include "kvm/FirmwareInfoText.h"
+#include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 
 std::string FileNamePart(const std::string& path)
@@ -13,14 +13,11 @@ std::string FileNamePart(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool SelectFirmwareFile(SharedState& state, CliServices& services, const std::string& file,
-                        bool verbose)
+bool SelectCommandFile(SharedState& state, CliServices& services, const std::string& file, bool verbose)
 {
-    state.versionText.clear();
-    state.modelText.clear();
-    state.firmwarePath = file;
     const std::string name = FileNamePart(file);
-    const FirmwareFileResult read = LoadFirmwareInfo(state, services, name);
+    const FileSelection selection = SelectFirmwareFile(state, services, file, name);
+    const FirmwareFileResult& read = selection.read;
     if (!read.Ok() && read.error != FirmwareFileResult::Error::TooLarge) {
         // The loader's warning says "File not exists!" for a directory, a
         // file the user may not read or a pipe as well: the reason follows,
@@ -28,13 +25,9 @@ bool SelectFirmwareFile(SharedState& state, CliServices& services, const std::st
         // information text.
         services.PrintError("kvm-upgrade-cli: " + PrintableText(file) + ": " + read.Describe());
     }
-
-    const bool valid = FirmwareCountsAsValid(state);
-    if (valid)
-        state.firmwareValid = 1;
     if (verbose)
         services.SetStatus(name);
-    return valid;
+    return selection.valid;
 }
 
 int RefuseFirmwareFile(SharedState& state, CliServices& services, const std::string& file,

@@ -2,15 +2,14 @@
 
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
-#include "firmware/FirmwareInfoText.h"
+#include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 
 int RunInfoCommand(SharedState& state, CliServices& services, const std::string& file,
                    bool verbose)
 {
-    const bool valid = SelectFirmwareFile(state, services, file, verbose);
-    state.logText = FirmwareInfoText(state);
-    services.UpdateData();
+    const bool valid = SelectCommandFile(state, services, file, verbose);
+    ShowFirmwareInfo(state, services);
 
     services.PrintLine("model-index=" + std::to_string(state.infoBlock[0]) +
                        " family=" + std::to_string(state.familyHeader[1]) +

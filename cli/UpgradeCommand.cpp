@@ -3,19 +3,18 @@
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
 #include "cli/FirmwareSelection.h"
-#include "firmware/FirmwareInfoText.h"
 #include "kvm/KvmOperations.h"
+#include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 
 int RunUpgradeCommand(SharedState& state, CliServices& services, KvmOperations& operations,
                       const UpgradeRequest& request)
 {
-    if (!SelectFirmwareFile(state, services, request.file, request.verbose))
+    if (!SelectCommandFile(state, services, request.file, request.verbose))
         return RefuseFirmwareFile(state, services, request.file, "nothing was sent");
     // What Select File shows, so the user sees model and version before the
     // confirmation.
-    state.logText = FirmwareInfoText(state);
-    services.UpdateData();
+    ShowFirmwareInfo(state, services);
 
     operations.Upgrade();
     operations.WaitForWorker();

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+// The largest firmware file: the switch's flash holds no more.
+inline constexpr std::uint32_t kImageCapacity = 131072;
+
 // How reading a firmware file ended.
 struct FirmwareFileResult {
     enum class Error {

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -13,6 +12,13 @@
 #include "kvm/UpgradeOutcome.h"
 
 class CSerialPort;
+
+// The port selection that asks for a scan rather than one named port.
+inline constexpr const char* kAutoPortSelection = "AUTO";
+
+// ProbeKvm's modes: scan COM1..COM12, or try state.portName only.
+inline constexpr int kProbeModeScan = 1;
+inline constexpr int kProbeModeNamed = 2;
 
 // Probe result codes.
 inline constexpr int kProbeFoundByScan = 3;
@@ -26,23 +32,27 @@ inline constexpr int kProbeNamedPortFailed = 20;
 // without a single reply byte the run fails like a block rejected too often.
 inline constexpr std::chrono::milliseconds kBlockSilenceLimit{3000};
 
-// The log trim rule: once logLineCount reaches 7, pause 800 ms, empty the log,
-// show it and reset the count. The front ends' TrimLog() calls this.
+// The log trim rule: once logLineCount reaches kTrimLineLimit, pause 800 ms,
+// empty the log, show it and reset the count. The front ends' TrimLog() calls
+// this.
+inline constexpr int kTrimLineLimit = 7;
 void ApplyTrimLog(SharedState& state, DialogServices& services);
 
-// The three operations on the switch: the probe, the version check and the
-// upgrade with its worker thread. They report only through DialogServices.
+// The three operations on the switch: the probe (Probe.cpp), the version
+// check (VersionCheck.cpp) and the upgrade with its worker thread
+// (UpgradeWorker.cpp). They report only through DialogServices; the worker
+// calls only the services that DialogServices names worker-safe.
 class KvmOperations {
 public:
     KvmOperations(SharedState& state, DialogServices& services);
-    virtual ~KvmOperations(); // waits for a running worker
+    ~KvmOperations(); // waits for a running worker
     KvmOperations(const KvmOperations&) = delete;
     KvmOperations& operator=(const KvmOperations&) = delete;
 
-    // Finds the switch: mode 1 scans COM1..COM12, any other mode tries
-    // state.portName. Returns one of the kProbe* codes; the port stays open
-    // for 3 and 4 only.
-    virtual int ProbeKvm(int mode);
+    // Finds the switch: kProbeModeScan scans COM1..COM12, any other mode
+    // tries state.portName. Returns one of the kProbe* codes; the port stays
+    // open for 3 and 4 only.
+    int ProbeKvm(int mode);
 
     // The Check Version button. Runs to its end on the calling thread.
     void CheckVersion();
@@ -72,19 +82,15 @@ public:
     // True when the last CheckVersion() read the switch's version.
     bool LastCheckSucceeded() const { return m_lastCheckSucceeded.load(); }
 
-protected:
-    // The worker's body; runs on its own thread. Returns the exit code.
-    int UpgradeThreadProc();
-
-    SharedState& m_state;
-    DialogServices& m_services;
-
 private:
     CSerialPort* Port() const { return m_state.port; }
+    // kProbeModeScan for the selection "AUTO", kProbeModeNamed otherwise.
+    int SelectedProbeMode() const;
     void AppendLog(const char* text);
     int Exchange(const std::uint8_t* payload, int length, std::uint8_t* reply, int firstByteTimeoutMs,
                  std::chrono::milliseconds pause = std::chrono::milliseconds(0));
-    bool RunProbeAttempts(int& attempts, bool named);
+    bool RunProbeAttempts(int& attempts, int limit, bool keepReplyLength);
+    void ReportSilentPort(const char* portName);
 
     void BeginCheck();
     void RunCheck();
@@ -94,6 +100,8 @@ private:
 
     bool BeginUpgrade();
     void ProbeForUpgrade();
+    // The worker's body; runs on its own thread. Returns the exit code.
+    int UpgradeThreadProc();
     bool StartWorker(std::function<int()> body);
     int EndOperation();
     void JoinWorker();
@@ -105,6 +113,8 @@ private:
     int FailRun(const char* status, int exitCode);
     int EndRun(int exitCode, UpgradeOutcome outcome);
 
+    SharedState& m_state;
+    DialogServices& m_services;
     std::thread m_worker;
     std::mutex m_joinMutex; // WaitForWorker, Upgrade and the destructor may race to join
     std::atomic<bool> m_workerRunning{false};

@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <string>
 
+#include "firmware/FirmwareFile.h"
+#include "firmware/FirmwareInfo.h"
+#include "serial/WireProtocol.h"
+
 class CSerialPort;
 
-inline constexpr std::uint32_t kImageCapacity = 131072; // largest firmware file
 inline constexpr int kTextBufferSize = 2048;
 inline constexpr int kTxFrameSize = 65536;
 
@@ -19,13 +22,13 @@ struct SharedState {
     std::string firmwarePath;
     std::string modelText;
     std::string versionText;
-    std::uint8_t infoBlock[6] = {};
+    std::uint8_t infoBlock[kInfoBlockSize] = {};
     std::int32_t dateField1 = 0;
     std::int32_t dateField2 = 0;
     std::int32_t dateField3 = 0;
     std::int32_t firmwareDateKnown = 0;
     std::int32_t firmwareValid = 0;
-    std::uint8_t familyHeader[3] = {0x02, 0x01, 0x00};
+    std::uint8_t familyHeader[3] = {WireProtocol::kHeaderCommand, kFamilyCorva, 0x00};
     // What the loader checked, so that the upgrade sends those bytes and no
     // others: the length, and the CRC-16 of all but the two-byte trailer
     // (the value the trailer holds). 0 and 0 when no file passed the checks.
@@ -42,11 +45,12 @@ struct SharedState {
     std::string portName;
     char scanPortName[8] = {'C', 'O', 'M', 0, 0, 0, 0, 0};
     char portDigits[4] = {};
-    std::uint8_t probeCommand[1] = {0x01};
-    std::uint8_t ackSet[4] = {0xF2, 0xFA, 0xF3, 0x00};
+    std::uint8_t probeCommand[1] = {WireProtocol::kProbeCommand};
+    std::uint8_t ackSet[4] = {WireProtocol::kProbeAckSet[0], WireProtocol::kProbeAckSet[1],
+                              WireProtocol::kProbeAckSet[2], WireProtocol::kProbeAckSet[3]};
     std::int32_t probeResult = 0;
     std::int32_t silentPortCount = 0;
-    std::uint8_t replyBuffer[256] = {};
+    std::uint8_t replyBuffer[WireProtocol::kReplyBufferSize] = {};
     std::int32_t replyLength = 0;
 
     // Block transfer.

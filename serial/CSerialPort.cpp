@@ -49,7 +49,19 @@ int CSerialPort::Open(const char* portName, int baudRate, int timeoutMs)
         return FailOpen(error);
     }
     m_lastOpenError = SerialError{};
+    m_openPortName = error.portName;
+    m_openDevice = error.device;
     return 1;
+}
+
+SerialError CSerialPort::LastIoError() const
+{
+    SerialError error = m_backend->LastIoError();
+    if (error.kind != SerialError::Kind::None) {
+        error.portName = m_openPortName;
+        error.device = m_openDevice;
+    }
+    return error;
 }
 
 void CSerialPort::SetOpenFailureObserver(OpenFailureObserver observer)

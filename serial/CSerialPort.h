@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "serial/SerialError.h"
 
@@ -10,7 +11,8 @@ class PortTable;
 class SerialBackend;
 
 // The one serial line to the switch. Every operation returns 1 on success and
-// 0 on failure; the reason for a failed Open is kept in LastOpenError().
+// 0 on failure; the reason for a failed Open is kept in LastOpenError(), the
+// reason for the last failed read or write on the open line in LastIoError().
 class CSerialPort {
 public:
     // table: where "COM1".."COM12" are looked up; nullptr = PortTable::Process().
@@ -34,6 +36,13 @@ public:
     void ReleaseForExit();
     const SerialError& LastOpenError() const { return m_lastOpenError; }
 
+    // Why the last read, write or purge since the last successful Open
+    // failed (a hang-up, a write stall, a read error), naming that port;
+    // Kind::None when none did. Still there after Close, so a run that has
+    // ended can be explained. A read that got no byte in time is no failure.
+    // Ask on the thread that used the port, or after it has been joined.
+    SerialError LastIoError() const;
+
     // Called with the reason every time Open fails, on the thread that called
     // Open. LastOpenError() keeps only the last failure; a scan over twelve
     // ports needs every one to explain itself (the command line's --verbose).
@@ -47,5 +56,7 @@ private:
     const PortTable* m_table;
     std::unique_ptr<SerialBackend> m_backend;
     SerialError m_lastOpenError;
+    std::string m_openPortName; // the last port opened, and its device
+    std::string m_openDevice;
     OpenFailureObserver m_openFailureObserver;
 };

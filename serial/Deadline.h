@@ -15,8 +15,6 @@ public:
 
     static Deadline In(Clock::duration d) { return Deadline(Clock::now() + d); }
 
-    Clock::time_point At() const { return m_at; }
-
     bool Expired() const { return Clock::now() >= m_at; }
 
     Clock::duration Left() const

@@ -2,14 +2,14 @@
 
 #include <cstdint>
 
+#include "serial/WireProtocol.h"
+
 class CSerialPort;
 
-// Size of every reply buffer; a longer reply is cut here.
-inline constexpr int kReplyBufferSize = 256;
-// Byte 0 of a reply buffer when no byte arrived.
-inline constexpr std::uint8_t kNoReplyMarker = 0xF1;
-// Reply codes that answer a probe or a version request, zero-terminated.
-inline constexpr std::uint8_t kProbeAckSet[4] = {0xF2, 0xFA, 0xF3, 0x00};
+// The names the frame layer's callers have always used.
+using WireProtocol::kNoReplyMarker;
+using WireProtocol::kProbeAckSet;
+using WireProtocol::kReplyBufferSize;
 
 // Drains stale input, then writes payload and its checksum byte (the byte
 // that makes the frame's 8-bit sum 0) in two separate writes. Returns 1 when

@@ -179,6 +179,8 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
     m_saved = found;
     m_fd = fd;
     m_dead = false;
+    m_ioError = Kind::None;
+    m_ioErrno = 0;
     m_interval = std::chrono::milliseconds(0);
     if (!Configure(fd, baudRate, error)) {
         CloseLocked(fd);
@@ -309,16 +311,41 @@ bool PosixSerialBackend::Purge()
     if (fd < 0)
         return false;
     if (::tcflush(fd, TCIOFLUSH) != 0) {
-        MarkDeadIf(errno);
+        const int err = errno;
+        MarkDeadIf(err);
+        if (!m_dead)
+            FailIo(Kind::ReadFailed, err);
         return false;
     }
     return true;
 }
 
+SerialError PosixSerialBackend::LastIoError() const
+{
+    SerialError error;
+    error.kind = m_ioError;
+    error.sysErrno = m_ioErrno;
+    return error;
+}
+
+void PosixSerialBackend::FailIo(Kind kind, int err)
+{
+    m_ioError = kind;
+    m_ioErrno = err;
+}
+
+void PosixSerialBackend::MarkDead()
+{
+    m_dead = true;
+    FailIo(Kind::HungUp, 0);
+}
+
 void PosixSerialBackend::MarkDeadIf(int err)
 {
-    if (IsHangUpErrno(err))
+    if (IsHangUpErrno(err)) {
         m_dead = true;
+        FailIo(Kind::HungUp, err);
+    }
 }
 
 std::size_t PosixSerialBackend::Read(std::uint8_t* data, std::size_t length)
@@ -344,12 +371,13 @@ std::size_t PosixSerialBackend::Read(std::uint8_t* data, std::size_t length)
         if (r < 0) {
             if (errno == EINTR)
                 continue;
+            FailIo(Kind::ReadFailed, errno);
             return got;
         }
         if (r == 0)
             continue;
         if (p.revents & POLLNVAL) {
-            m_dead = true;
+            MarkDead();
             return got;
         }
         if (p.revents & POLLIN) {
@@ -362,16 +390,19 @@ std::size_t PosixSerialBackend::Read(std::uint8_t* data, std::size_t length)
                 continue;
             }
             if (n == 0) { // end of file on a terminal: it has hung up
-                m_dead = true;
+                MarkDead();
                 return got;
             }
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
                 continue;
-            MarkDeadIf(errno);
+            const int err = errno;
+            MarkDeadIf(err);
+            if (!m_dead)
+                FailIo(Kind::ReadFailed, err);
             return got;
         }
         if (p.revents & (POLLHUP | POLLERR)) {
-            m_dead = true;
+            MarkDead();
             return got;
         }
     }
@@ -395,20 +426,27 @@ std::size_t PosixSerialBackend::Write(const std::uint8_t* data, std::size_t leng
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            MarkDeadIf(errno);
+            const int err = errno;
+            MarkDeadIf(err);
+            if (!m_dead)
+                FailIo(Kind::WriteFailed, err);
             return done;
         }
         // The output queue is full: wait for room, but not for ever.
         pollfd p{fd, POLLOUT, 0};
         const int r = ::poll(&p, 1, stall.PollTimeoutMs());
-        if (r < 0 && errno != EINTR)
-            return done;
-        if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLOUT)) {
-            m_dead = true;
+        if (r < 0 && errno != EINTR) {
+            FailIo(Kind::WriteFailed, errno);
             return done;
         }
-        if (r == 0 && stall.Expired())
+        if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLOUT)) {
+            MarkDead();
             return done;
+        }
+        if (r == 0 && stall.Expired()) {
+            FailIo(Kind::WriteStalled, 0);
+            return done;
+        }
     }
     return done;
 }

@@ -30,6 +30,7 @@ public:
     std::size_t Write(const std::uint8_t* data, std::size_t length) override;
     std::size_t Read(std::uint8_t* data, std::size_t length) override;
     void ReleaseForExit() override;
+    SerialError LastIoError() const override;
 
     // How long a write may wait for room in the output queue before it gives
     // up: writes have no time-out of their own, but a stalled line must not
@@ -48,6 +49,8 @@ private:
     void CloseLocked(int fd);
     void RestoreLocked(int fd);
     void MarkDeadIf(int err);
+    void MarkDead();
+    void FailIo(SerialError::Kind kind, int err);
 
     // Open, Close and ReleaseForExit hold it; Read and Write never do, so a
     // release from another thread never waits for a read to end.
@@ -61,4 +64,7 @@ private:
     // Set once the device has hung up (unplugged, pseudo-terminal closed):
     // every later Read and Write returns at once instead of polling a corpse.
     bool m_dead = false;
+    // Why the last read, write or purge failed; owner's thread only.
+    SerialError::Kind m_ioError = SerialError::Kind::None;
+    int m_ioErrno = 0;
 };

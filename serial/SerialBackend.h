@@ -36,6 +36,11 @@ public:
     virtual std::size_t Write(const std::uint8_t* data, std::size_t length) = 0;
     virtual std::size_t Read(std::uint8_t* data, std::size_t length) = 0;
 
+    // Why the last read, write or purge on the open line failed: kind and
+    // sysErrno only (Kind::None when none did since Open). Kept after Close,
+    // so that a front end can explain a run that has ended.
+    virtual SerialError LastIoError() const = 0;
+
     // The process is about to end without closing the port (an interrupt
     // that aborts a run). Safe to call from another thread while the owner
     // reads or writes: puts back the line settings found at Open and lifts

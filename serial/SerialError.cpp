@@ -38,6 +38,14 @@ std::string SerialError::Describe() const
         return WithErrno(who + ": line settings refused", sysErrno);
     case Kind::AlreadyOpen:
         return who + ": a port is already open";
+    case Kind::HungUp:
+        return who + ": the line hung up (device unplugged?)";
+    case Kind::WriteStalled:
+        return who + ": the line stopped taking output (write stalled)";
+    case Kind::ReadFailed:
+        return WithErrno(who + ": read error", sysErrno);
+    case Kind::WriteFailed:
+        return WithErrno(who + ": write error", sysErrno);
     case Kind::Other:
         break;
     }

@@ -2,9 +2,11 @@
 
 #include <string>
 
-// Why a port failed to open. The operations only see CSerialPort's 1/0 results;
-// this detail is kept for front ends that can explain a failure (the command
-// line's --verbose).
+// Why a port failed to open, or why the last read or write on an open port
+// failed. The operations only see CSerialPort's 1/0 results; this detail is
+// kept for front ends that can explain a failure (the command line's
+// --verbose). A read that ends with no byte is no failure: a silent switch
+// leaves the reason None.
 struct SerialError {
     enum class Kind {
         None,
@@ -16,6 +18,11 @@ struct SerialError {
         SettingsRefused,  // the line settings or time-outs could not be applied
         AlreadyOpen,      // Open while this object holds a port
         Other,
+        // On an open port.
+        HungUp,           // the device went away: unplugged, pseudo-terminal closed
+        WriteStalled,     // the line took no byte of output for the stall limit
+        ReadFailed,       // a read (or the wait for one) failed, sysErrno says how
+        WriteFailed,      // a write failed, sysErrno says how
     };
 
     Kind kind = Kind::None;

@@ -8,17 +8,12 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
-#include <chrono>
-#include <future>
 
-#include "firmware/FirmwareInfoText.h"
-#include "firmware/FirmwareLoader.h"
 #include "kvm/KvmOperations.h"
+#include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 #include "ui/DialogUnits.h"
 #include "ui/LogPane.h"
@@ -98,10 +93,8 @@ CUpgradeDlg::CUpgradeDlg(SharedState& state, QWidget* parent)
 
 CUpgradeDlg::~CUpgradeDlg()
 {
-    // A worker still running keeps calling the services until it ends: let
-    // any question it is waiting on give up, and wait for it while every
-    // member it may touch still exists.
-    m_closing = true;
+    // A worker still running keeps calling the services until it ends: wait
+    // for it while every member it may touch still exists.
     m_ops.reset();
 }
 
@@ -153,10 +146,6 @@ void CUpgradeDlg::BuildControls()
     m_portCombo->setGeometry(units.Rect(235, 97, 40, 12));
     m_portCombo->setEditable(false);
     m_portCombo->setMaxVisibleItems(qMax(1, units.Y(73 - 12) / qMax(1, m_portCombo->fontMetrics().height())));
-    connect(m_portCombo, &QComboBox::currentTextChanged, this, [this](const QString& text) {
-        const std::lock_guard<std::mutex> lock(m_textMutex);
-        m_portSelection = text.toStdString();
-    });
 
     m_portLabel = new QLabel(QStringLiteral("COM Port:"), this);
     TagControl(m_portLabel, IDC_STATIC, QStringLiteral("comPortLabel"));
@@ -212,73 +201,6 @@ std::string CUpgradeDlg::Status() const
     return m_status;
 }
 
-// ---- Work handed between threads ------------------------------------------
-
-bool CUpgradeDlg::OnDialogThread() const
-{
-    return QThread::currentThread() == thread();
-}
-
-void CUpgradeDlg::RunOnDialogThread(std::function<void()> work)
-{
-    if (OnDialogThread()) {
-        // Whatever the worker queued before comes first.
-        DrainPending();
-        work();
-        return;
-    }
-    bool post = false;
-    {
-        const std::lock_guard<std::mutex> lock(m_pendingMutex);
-        m_pending.push_back(std::move(work));
-        post = !m_drainPosted;
-        m_drainPosted = true;
-    }
-    // Posted with the dialog as receiver: a dialog that is gone drops it.
-    if (post)
-        QMetaObject::invokeMethod(this, "DrainPending", Qt::QueuedConnection);
-}
-
-void CUpgradeDlg::DrainPending()
-{
-    {
-        const std::lock_guard<std::mutex> lock(m_pendingMutex);
-        m_drainPosted = false;
-    }
-    // One at a time: a message box shown by one item runs a nested event
-    // loop, which must carry on with the next item, not skip ahead.
-    for (;;) {
-        std::function<void()> work;
-        {
-            const std::lock_guard<std::mutex> lock(m_pendingMutex);
-            if (m_pending.empty())
-                return;
-            work = std::move(m_pending.front());
-            m_pending.pop_front();
-        }
-        work();
-    }
-}
-
-template <typename T>
-T CUpgradeDlg::AskOnDialogThread(std::function<T()> ask, T fallback)
-{
-    auto answer = std::make_shared<std::promise<T>>();
-    std::future<T> future = answer->get_future();
-    RunOnDialogThread([answer, ask = std::move(ask)] { answer->set_value(ask()); });
-    // The dialog's thread may be waiting for this thread to end (the dialog
-    // is being destroyed): never wait for an answer that cannot come.
-    while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-        if (m_closing.load())
-            return fallback;
-    }
-    try {
-        return future.get();
-    } catch (const std::future_error&) {
-        return fallback; // the question was dropped with the dialog
-    }
-}
-
 // ---- DialogServices -------------------------------------------------------
 
 void CUpgradeDlg::SetStatus(const std::string& text)
@@ -294,8 +216,8 @@ void CUpgradeDlg::UpdateData()
     // the copies.
     std::string status = Status();
     std::string log = m_state.logText;
-    const bool here = OnDialogThread();
-    RunOnDialogThread([this, status = std::move(status), log = std::move(log), here] {
+    const bool here = m_queue.OnOwnerThread();
+    m_queue.Run([this, status = std::move(status), log = std::move(log), here] {
         ApplyTexts(QString::fromStdString(status), QString::fromStdString(log), here);
     });
 }
@@ -330,12 +252,12 @@ void CUpgradeDlg::TrimLog()
 
 void CUpgradeDlg::DisableButtons()
 {
-    RunOnDialogThread([this] { ApplyButtons(false); });
+    m_queue.Run([this] { ApplyButtons(false); });
 }
 
 void CUpgradeDlg::EnableButtons()
 {
-    RunOnDialogThread([this] { ApplyButtons(true); });
+    m_queue.Run([this] { ApplyButtons(true); });
 }
 
 void CUpgradeDlg::ApplyButtons(bool enabled)
@@ -347,7 +269,7 @@ void CUpgradeDlg::ApplyButtons(bool enabled)
 
 void CUpgradeDlg::SetProgress(int percent)
 {
-    RunOnDialogThread([this, percent] {
+    m_queue.Run([this, percent] {
         m_progress->setValue(percent);
         emit progressApplied(percent);
     });
@@ -355,10 +277,7 @@ void CUpgradeDlg::SetProgress(int percent)
 
 std::string CUpgradeDlg::PortSelection()
 {
-    if (OnDialogThread())
-        return m_portCombo->currentText().toStdString();
-    const std::lock_guard<std::mutex> lock(m_textMutex);
-    return m_portSelection;
+    return m_portCombo->currentText().toStdString();
 }
 
 bool CUpgradeDlg::AskConfirm(const QString& text, const QString& caption)
@@ -374,30 +293,12 @@ void CUpgradeDlg::Warn(const QString& text, const QString& caption)
 
 bool CUpgradeDlg::Confirm(const std::string& text, const std::string& caption)
 {
-    if (OnDialogThread())
-        return AskConfirm(QString::fromStdString(text), QString::fromStdString(caption));
-    return AskOnDialogThread<bool>(
-        [this, text, caption] { return AskConfirm(QString::fromStdString(text), QString::fromStdString(caption)); },
-        false);
+    return AskConfirm(QString::fromStdString(text), QString::fromStdString(caption));
 }
 
 void CUpgradeDlg::ShowWarning(const std::string& text, const std::string& caption)
 {
-    if (OnDialogThread()) {
-        Warn(QString::fromStdString(text), QString::fromStdString(caption));
-        return;
-    }
-    AskOnDialogThread<bool>(
-        [this, text, caption] {
-            Warn(QString::fromStdString(text), QString::fromStdString(caption));
-            return true;
-        },
-        false);
-}
-
-int CUpgradeDlg::ProbeKvm(int mode)
-{
-    return m_ops->ProbeKvm(mode);
+    Warn(QString::fromStdString(text), QString::fromStdString(caption));
 }
 
 // ---- Commands ---------------------------------------------------------------
@@ -416,16 +317,11 @@ void CUpgradeDlg::OnOK()
     if (!chosen || chosen->isEmpty())
         return;
 
-    m_state.firmwarePath = chosen->toStdString();
     m_fileName = QFileInfo(*chosen).fileName().toStdString();
-    LoadFirmwareInfo(m_state, *this, std::string(m_fileName));
-
-    m_state.logText = FirmwareInfoText(m_state);
-    UpdateData();
+    SelectFirmwareFile(m_state, *this, chosen->toStdString(), m_fileName);
+    ShowFirmwareInfo(m_state, *this);
     UpdateData();
     SetStatus(m_fileName);
-    if (FirmwareCountsAsValid(m_state))
-        m_state.firmwareValid = 1;
     UpdateData();
     m_progress->setRange(0, 100);
 }

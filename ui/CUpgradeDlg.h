@@ -3,8 +3,6 @@
 #include <QDialog>
 #include <QIcon>
 #include <QString>
-#include <atomic>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,6 +10,8 @@
 #include <string>
 
 #include "kvm/DialogServices.h"
+#include "kvm/SystemTexts.h"
+#include "ui/DialogThreadQueue.h"
 
 class KvmOperations;
 class LogPane;
@@ -24,9 +24,9 @@ struct SharedState;
 
 // The utility's one window: port selector, Select File / Upgrade / Check
 // Version, status line, log pane and progress bar. It is also the services
-// the operations report through; those may be called from the upgrade
-// worker's thread, and are then carried out on the dialog's thread in the
-// order they were called.
+// the operations report through; the worker-safe ones may be called from the
+// upgrade worker's thread, and are then carried out on the dialog's thread in
+// the order they were called.
 class CUpgradeDlg : public QDialog, public DialogServices {
     Q_OBJECT
 public:
@@ -47,7 +47,7 @@ public:
     static constexpr const char* kCaption = "Tavrel Upgrade Utility";
     static constexpr const char* kUsageText =
         "Usage:\n\t1. Connect upgrade cable to COM.\n\n\t2. Select firmware file.\n\n\t3. Click Upgrade button.";
-    static constexpr const char* kSelectFileText = "Please select firmware file.";
+    static constexpr const char* kSelectFileText = SystemTexts::kSelectFile;
     // Shown in a box instead of closing while an operation runs.
     static constexpr const char* kCloseRefusedText =
         "Upgrade in progress - closing now could leave the KVM unusable.";
@@ -57,7 +57,9 @@ public:
     explicit CUpgradeDlg(SharedState& state, QWidget* parent = nullptr);
     ~CUpgradeDlg() override;
 
-    // DialogServices; every one of them may be called from any thread.
+    // DialogServices. SetStatus, UpdateData, TrimLog, EnableButtons and
+    // SetProgress may be called from any thread; DisableButtons,
+    // PortSelection, Confirm and ShowWarning on the dialog's thread only.
     void SetStatus(const std::string& text) override;
     void UpdateData() override;
     void TrimLog() override;
@@ -67,8 +69,6 @@ public:
     std::string PortSelection() override;
     bool Confirm(const std::string& text, const std::string& caption) override;
     void ShowWarning(const std::string& text, const std::string& caption) override;
-
-    virtual int ProbeKvm(int mode);
 
     // Button handlers; OnOK is Select File (the dialog's OK command).
     void OnOK();
@@ -112,19 +112,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
-private slots:
-    void DrainPending();
-
 private:
-    bool OnDialogThread() const;
-    // Runs work on the dialog's thread: at once when called there (after
-    // anything still queued), else queued behind earlier work.
-    void RunOnDialogThread(std::function<void()> work);
-    // A modal question from another thread: waits for the dialog's thread
-    // to answer, or gives fallback once the dialog is going away.
-    template <typename T>
-    T AskOnDialogThread(std::function<T()> ask, T fallback);
-
     bool AskConfirm(const QString& text, const QString& caption);
     void Warn(const QString& text, const QString& caption);
     void ApplyTexts(const QString& status, const QString& log, bool paintNow);
@@ -156,13 +144,8 @@ private:
     ConfirmFn m_confirmBox;
     WarningFn m_warningBox;
 
-    mutable std::mutex m_textMutex;  // m_status and m_portSelection
-    std::string m_portSelection;     // the selector's text, readable from any thread
-
-    std::mutex m_pendingMutex;
-    std::deque<std::function<void()>> m_pending; // work handed to the dialog's thread
-    bool m_drainPosted = false;
-    std::atomic<bool> m_closing{false};
+    mutable std::mutex m_textMutex; // m_status: the worker writes it, the dialog's thread reads it
+    DialogThreadQueue m_queue{*this}; // work handed to the dialog's thread
 
     // Last: destroyed (and its worker joined) before anything the worker uses.
     std::unique_ptr<KvmOperations> m_ops;

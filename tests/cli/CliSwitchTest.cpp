@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -275,6 +276,38 @@ TEST(CliCheck, VerboseSaysWhyEachPortFailedToOpen)
     EXPECT_EQ(quiet.exitCode, 1);
     EXPECT_EQ(quiet.err.find("no such device"), std::string::npos) << quiet.err;
     EXPECT_TRUE(sim->Report().frames.empty());
+}
+
+// A pulled cable and a silent switch fail alike; --verbose says which it was,
+// once, and the log stays as it is.
+TEST(CliUpgrade, VerboseSaysWhyTheLineFailed)
+{
+    const struct {
+        std::string what;
+        std::function<void(SwitchSimConfig&)> fault;
+        std::string reason; // empty: no reason of the line's to give
+    } cases[] = {
+        {"hang-up", [](SwitchSimConfig& c) { c.hangupAfterBlock = 1; }, "the line hung up (device unplugged?)"},
+        {"silent", [](SwitchSimConfig& c) { c.silent = true; }, ""},
+    };
+    FirmwareTestFiles files;
+    const std::string path = files.Write("fw.bin", Firmware(4096));
+    for (const auto& c : cases) {
+        SwitchSimConfig config;
+        c.fault(config);
+        auto sim = StartSim(config);
+        const CliRunner::Result result = CliRunner::Run(
+            {"--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", "--verbose", path});
+        SCOPED_TRACE(c.what + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, 1);
+        if (c.reason.empty()) {
+            EXPECT_EQ(result.err.find("COM1 (" + sim->DevicePath() + "): "), std::string::npos);
+        } else {
+            const std::string line = "\nCOM1 (" + sim->DevicePath() + "): " + c.reason + "\n";
+            EXPECT_NE(result.err.find(line), std::string::npos);
+            EXPECT_EQ(result.err.find(line), result.err.rfind(line));
+        }
+    }
 }
 
 // Where stdout and stderr are one file (2>&1), a status line never lands in

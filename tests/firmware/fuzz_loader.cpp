@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "firmware/Crc16.h"
-#include "firmware/FirmwareInfoText.h"
-#include "firmware/FirmwareLoader.h"
+#include "firmware/FirmwareInfo.h"
+#include "kvm/FirmwareInfoText.h"
+#include "kvm/LoadFirmwareInfo.h"
 #include "kvm/SharedState.h"
 
 namespace {

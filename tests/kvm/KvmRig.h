@@ -7,7 +7,7 @@
 
 #include "RecordingServices.h"
 #include "tests/support/FirmwareTestFiles.h"
-#include "firmware/FirmwareLoader.h"
+#include "firmware/FirmwareInfo.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
 #include "serial/CSerialPort.h"

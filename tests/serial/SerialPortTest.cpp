@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -332,6 +333,65 @@ TEST_F(SerialPortTest, HangUpEndsReadsAndWritesAtOnce)
     EXPECT_LT(Clock::now() - start, 200ms);
     EXPECT_TRUE(port.IsOpen()) << "only Close closes the port";
     EXPECT_EQ(port.Close(), 1);
+}
+
+// The last read or write that failed keeps its reason, through Close, until
+// the next Open; a read that only found the line silent is no failure.
+TEST(SerialPortIoError, EachFailureKeepsItsReason)
+{
+    const struct {
+        const char* what;
+        std::function<void(PtyFarEnd&, CSerialPort&)> act;
+        Kind kind;
+        std::string text; // what Describe() says after the port's name
+    } cases[] = {
+        {"silent line",
+         [](PtyFarEnd&, CSerialPort& port) {
+             std::uint8_t byte = 0;
+             EXPECT_EQ(port.Read(&byte, 1), 0);
+         },
+         Kind::None, ""},
+        {"hang-up, then read",
+         [](PtyFarEnd& far, CSerialPort& port) {
+             far.CloseMaster();
+             std::uint8_t byte = 0;
+             EXPECT_EQ(port.Read(&byte, 1), 0);
+         },
+         Kind::HungUp, "the line hung up (device unplugged?)"},
+        {"hang-up, then write",
+         [](PtyFarEnd& far, CSerialPort& port) {
+             far.CloseMaster();
+             const std::uint8_t byte = 1;
+             EXPECT_EQ(port.Write(&byte, 1), 0);
+         },
+         Kind::HungUp, "the line hung up (device unplugged?)"},
+        // The far end reads nothing: once the line's queues are full, the
+        // write waits out the stall limit.
+        {"write stall",
+         [](PtyFarEnd&, CSerialPort& port) {
+             const std::vector<std::uint8_t> data(4 << 20, 0x55);
+             EXPECT_EQ(port.Write(data.data(), static_cast<int>(data.size())), 0);
+         },
+         Kind::WriteStalled, "the line stopped taking output (write stalled)"},
+    };
+    for (const auto& c : cases) {
+        PtyFarEnd far;
+        PortTable table;
+        table.Map("COM1", far.DevicePath());
+        CSerialPort port(&table);
+        ASSERT_EQ(port.Open("COM1", 115200, 10), 1) << c.what;
+        c.act(far, port);
+        port.Close();
+        const SerialError error = port.LastIoError();
+        EXPECT_EQ(error.kind, c.kind) << c.what;
+        if (c.kind != Kind::None) {
+            EXPECT_EQ(error.Describe(), "COM1 (" + far.DevicePath() + "): " + c.text) << c.what;
+        }
+        if (c.kind != Kind::HungUp) {
+            ASSERT_EQ(port.Open("COM1", 115200, 10), 1) << c.what;
+            EXPECT_EQ(port.LastIoError().kind, Kind::None) << "a new Open starts afresh: " << c.what;
+        }
+    }
 }
 
 TEST_F(SerialPortTest, SettingsFoundAtOpenComeBackOnEveryWayOut)

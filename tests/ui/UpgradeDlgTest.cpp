@@ -13,7 +13,6 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolTip>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +24,7 @@
 #include "EnabledOrder.h"
 #include "GatedDlg.h"
 #include "kvm/KvmOperations.h"
-#include "kvm/OperationTexts.h"
+#include "kvm/SystemTexts.h"
 #include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
 #include "ui/CUpgradeDlg.h"
@@ -104,7 +103,7 @@ private slots:
     void trimLog();
     void disableAndEnableOrder();
     void servicesFromAnotherThread();
-    void questionsFromAnotherThread();
+    void questionsOnTheDialogThread();
     void closeWhenIdle();
     void okCommandNeverCloses();
     void logPaneExpandsTabs_data();
@@ -509,7 +508,9 @@ void UpgradeDlgTest::servicesFromAnotherThread()
     QVERIFY(OperationControlsEnabled(dlg, true));
 }
 
-void UpgradeDlgTest::questionsFromAnotherThread()
+// The questions are asked before the worker starts, on the dialog's thread:
+// they go straight to the boxes and the port selector.
+void UpgradeDlgTest::questionsOnTheDialogThread()
 {
     DialogRig rig;
     CUpgradeDlg& dlg = rig.Dialog();
@@ -521,17 +522,9 @@ void UpgradeDlgTest::questionsFromAnotherThread()
     dlg.SetWarningBox([&](const QString& text, const QString& caption) { asked << caption + ": " + text; });
     qobject_cast<QComboBox*>(dlg.Control(CUpgradeDlg::IDC_PORT))->setCurrentText("COM7");
 
-    std::atomic<bool> done{false};
-    bool confirmed = false;
-    std::string port;
-    std::thread worker([&] {
-        confirmed = dlg.Confirm("Go on?", "Confirm");
-        dlg.ShowWarning("File not exists!", "Warning");
-        port = dlg.PortSelection();
-        done = true;
-    });
-    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 30000);
-    worker.join();
+    const bool confirmed = dlg.Confirm("Go on?", "Confirm");
+    dlg.ShowWarning("File not exists!", "Warning");
+    const std::string port = dlg.PortSelection();
     QVERIFY(confirmed);
     QCOMPARE(asked, QStringList({"Confirm: Go on?", "Warning: File not exists!"}));
     QCOMPARE(port, std::string("COM7"));
@@ -761,7 +754,7 @@ void UpgradeDlgTest::ownTextsFit()
     CUpgradeDlg& dlg = rig.Dialog();
     auto* line = qobject_cast<QLabel*>(dlg.Control(CUpgradeDlg::IDC_STATUS));
     const QFontMetrics metrics(line->font());
-    for (const char* text : OperationTexts::kOwnStatusTexts) {
+    for (const char* text : SystemTexts::kOwnStatusTexts) {
         QVERIFY2(metrics.horizontalAdvance(QString::fromLatin1(text)) <= line->contentsRect().width(), text);
         dlg.SetStatus(text);
         dlg.UpdateData();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "firmware/FirmwareFile.h"
+#include "firmware/FirmwareInfo.h"
 
 struct SharedState;
 class DialogServices;
@@ -25,13 +26,8 @@ FirmwareFileResult LoadFirmwareInfo(SharedState& state, DialogServices& services
 void LoadFirmwareInfoFromBytes(SharedState& state, const std::string& fileName,
                                const std::uint8_t* bytes, std::size_t size);
 
-// An image of no bytes, or of zero bytes only, passes the CRC test (its CRC
-// is 0) and is still no firmware: it is never sent.
-enum class BlankImage { No, Empty, AllZero };
-BlankImage FindBlankImage(const std::uint8_t* bytes, std::size_t size);
-
-// The CRC-16 of an image without its two-byte trailer, which for an image
-// that passed the CRC test is the value its trailer holds; 0 for an image
-// shorter than the trailer. With the length, what the upgrade compares to
-// make sure it sends the image that was checked.
-std::uint16_t ImageBodyCrc(const std::uint8_t* bytes, std::size_t size);
+// Writes what the checks found into the shared state. Every field of the
+// firmware information is written, except the date fields when no date is
+// known (they keep their values, flagged unknown), and firmwareValid, which
+// only a refused file changes (to 0): marking a file valid is Select File's.
+void StoreFirmwareInfo(SharedState& state, const FirmwareInfo& info);

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "firmware/FirmwareInfoText.h"
+#include "kvm/FirmwareInfoText.h"
 #include "kvm/SharedState.h"
 
 namespace {

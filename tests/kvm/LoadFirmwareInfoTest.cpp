@@ -8,10 +8,10 @@
 
 #include <sys/stat.h>
 
-#include "RecordingServices.h"
+#include "WarningRecorder.h"
 #include "firmware/Crc16.h"
-#include "firmware/FirmwareInfoText.h"
-#include "firmware/FirmwareLoader.h"
+#include "kvm/FirmwareInfoText.h"
+#include "kvm/LoadFirmwareInfo.h"
 #include "kvm/SharedState.h"
 #include "tests/support/FirmwareTestFiles.h"
 
@@ -30,7 +30,7 @@ constexpr std::uint8_t kUntouchedFamily = 7;
 constexpr int kStartupFamily = 1;
 constexpr std::int32_t kUntouchedDate[3] = {99, 98, 97};
 
-class FirmwareLoaderTest : public ::testing::Test {
+class LoadFirmwareInfoTest : public ::testing::Test {
 protected:
     // What Select File does around the loader: empty both texts, store the
     // path, load, and mark the file valid unless it failed.
@@ -75,7 +75,7 @@ protected:
     }
 
     std::unique_ptr<SharedState> m_state = std::make_unique<SharedState>();
-    RecordingServices m_services;
+    WarningRecorder m_services;
     FirmwareTestFiles m_files;
 };
 
@@ -126,7 +126,7 @@ std::vector<NameCase> NameCases()
     };
 }
 
-TEST_F(FirmwareLoaderTest, FileNameGivesModelAndDateWhenThereIsNoRecord)
+TEST_F(LoadFirmwareInfoTest, FileNameGivesModelAndDateWhenThereIsNoRecord)
 {
     const Bytes content = FirmwareTestFiles::WithCrc(FirmwareTestFiles::Filler(300));
     for (const NameCase& c : NameCases()) {
@@ -186,7 +186,7 @@ std::vector<RecordCase> RecordCases()
     };
 }
 
-TEST_F(FirmwareLoaderTest, InfoRecordGivesModelAndDate)
+TEST_F(LoadFirmwareInfoTest, InfoRecordGivesModelAndDate)
 {
     for (const RecordCase& c : RecordCases()) {
         MarkUntouched();
@@ -201,7 +201,7 @@ TEST_F(FirmwareLoaderTest, InfoRecordGivesModelAndDate)
     }
 }
 
-TEST_F(FirmwareLoaderTest, InfoBlockHoldsAllSixBytesOfTheRecord)
+TEST_F(LoadFirmwareInfoTest, InfoBlockHoldsAllSixBytesOfTheRecord)
 {
     LoadContent("x.bin", FirmwareTestFiles::WithCrc(FirmwareTestFiles::RawRecord({2, 7, 12, 25, 0, 210})));
     const std::uint8_t expected[6] = {2, 7, 12, 25, 0, 210};
@@ -211,7 +211,7 @@ TEST_F(FirmwareLoaderTest, InfoBlockHoldsAllSixBytesOfTheRecord)
 // Nothing that holds no image passes, however good its CRC: an empty or
 // all-zero file has the CRC 0, and a pipe or a device is never read (a FIFO
 // without a writer would block for ever).
-TEST_F(FirmwareLoaderTest, FilesThatHoldNoImageAreRefused)
+TEST_F(LoadFirmwareInfoTest, FilesThatHoldNoImageAreRefused)
 {
     using Error = FirmwareFileResult::Error;
     const std::string fifo = m_files.PathOf("fifo");
@@ -243,7 +243,7 @@ TEST_F(FirmwareLoaderTest, FilesThatHoldNoImageAreRefused)
     }
 }
 
-TEST_F(FirmwareLoaderTest, SizeLimit)
+TEST_F(LoadFirmwareInfoTest, SizeLimit)
 {
     const struct {
         std::size_t size;
@@ -270,7 +270,7 @@ TEST_F(FirmwareLoaderTest, SizeLimit)
     }
 }
 
-TEST_F(FirmwareLoaderTest, BytesInMemoryFollowTheSameRules)
+TEST_F(LoadFirmwareInfoTest, BytesInMemoryFollowTheSameRules)
 {
     const Bytes good = FirmwareTestFiles::WithCrc(FirmwareTestFiles::InfoRecord(1, 7, 11, 30));
     LoadFirmwareInfoFromBytes(*m_state, "abc-4-5-6.bin", good.data(), good.size());
@@ -285,7 +285,7 @@ TEST_F(FirmwareLoaderTest, BytesInMemoryFollowTheSameRules)
     ExpectRefused(kTooLarge, "in memory");
 }
 
-TEST_F(FirmwareLoaderTest, UnreadableFileShowsTheWarningAndLeavesTheVersionEmpty)
+TEST_F(LoadFirmwareInfoTest, UnreadableFileShowsTheWarningAndLeavesTheVersionEmpty)
 {
     const std::string paths[] = {m_files.PathOf("missing.bin"), m_files.Folder().string(), ""};
     for (const std::string& path : paths) {
@@ -299,7 +299,7 @@ TEST_F(FirmwareLoaderTest, UnreadableFileShowsTheWarningAndLeavesTheVersionEmpty
     }
 }
 
-TEST_F(FirmwareLoaderTest, CrcFailureIsRefusedEvenWithAGoodRecord)
+TEST_F(LoadFirmwareInfoTest, CrcFailureIsRefusedEvenWithAGoodRecord)
 {
     Bytes content = FirmwareTestFiles::WithCrc(FirmwareTestFiles::InfoRecord(1, 7, 11, 30));
     content.back() ^= 0x01;
@@ -309,7 +309,7 @@ TEST_F(FirmwareLoaderTest, CrcFailureIsRefusedEvenWithAGoodRecord)
     EXPECT_TRUE(m_services.m_warnings.empty());
 }
 
-TEST_F(FirmwareLoaderTest, NextFileKeepsOnlyWhatItsPathDoesNotWrite)
+TEST_F(LoadFirmwareInfoTest, NextFileKeepsOnlyWhatItsPathDoesNotWrite)
 {
     using F = FirmwareTestFiles;
     const struct {
@@ -345,7 +345,7 @@ TEST_F(FirmwareLoaderTest, NextFileKeepsOnlyWhatItsPathDoesNotWrite)
     }
 }
 
-TEST_F(FirmwareLoaderTest, LeftoverTextsOfACallerDoNotLeakIntoTheResult)
+TEST_F(LoadFirmwareInfoTest, LeftoverTextsOfACallerDoNotLeakIntoTheResult)
 {
     m_state->modelText = "old";
     m_state->versionText = "old";
@@ -355,7 +355,7 @@ TEST_F(FirmwareLoaderTest, LeftoverTextsOfACallerDoNotLeakIntoTheResult)
     EXPECT_EQ(m_state->versionText, "1-2-3");
 }
 
-TEST_F(FirmwareLoaderTest, VeryLongNamesStayInsideTheTextBuffer)
+TEST_F(LoadFirmwareInfoTest, VeryLongNamesStayInsideTheTextBuffer)
 {
     const std::string digits(5000, '7');
     const struct {

@@ -8,7 +8,7 @@
 
 // Front end for the loader's tests: keeps the warnings it was asked to show,
 // does nothing else.
-class RecordingServices : public DialogServices {
+class WarningRecorder : public DialogServices {
 public:
     void SetStatus(const std::string&) override {}
     void UpdateData() override {}

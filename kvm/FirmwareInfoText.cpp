@@ -1,12 +1,13 @@
-#include "firmware/FirmwareInfoText.h"
+#include "kvm/FirmwareInfoText.h"
 
 #include <cstdio>
 
+#include "firmware/FirmwareInfo.h"
 #include "kvm/SharedState.h"
 
 bool FirmwareCountsAsValid(const SharedState& state)
 {
-    return state.modelText != "CRC error.";
+    return state.modelText != kCrcErrorText;
 }
 
 std::string FirmwareInfoText(SharedState& state)
