@@ -62,15 +62,9 @@ private slots:
 void PaintTest::repaintedDuringScan()
 {
     DialogRig rig;
-    std::vector<std::unique_ptr<SwitchSim>> sims;
-    for (int n = 1; n <= 12; ++n) {
-        SwitchSimConfig config;
-        config.silent = true;
-        sims.push_back(std::make_unique<SwitchSim>(config));
-        std::string error;
-        QVERIFY2(sims.back()->Start(&error), error.c_str());
-        rig.table.Map("COM" + std::to_string(n), sims.back()->DevicePath());
-    }
+    SwitchSimConfig silent;
+    silent.silent = true;
+    QVERIFY(rig.StartSwitches(12, silent));
     CUpgradeDlg& dlg = rig.Dialog();
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));

@@ -797,16 +797,10 @@ void UpgradeDlgTest::dialogThreadKeepsServing()
 {
     QFETCH(bool, scan);
     DialogRig rig;
-    std::vector<std::unique_ptr<SwitchSim>> sims;
-    for (int n = 1; n <= (scan ? 12 : 1); ++n) {
-        SwitchSimConfig config;
-        config.silent = scan;
-        config.answerProbeUntil = scan ? 0 : 1; // the probe answered, no version request
-        sims.push_back(std::make_unique<SwitchSim>(config));
-        std::string error;
-        QVERIFY2(sims.back()->Start(&error), error.c_str());
-        rig.table.Map("COM" + std::to_string(n), sims.back()->DevicePath());
-    }
+    SwitchSimConfig config;
+    config.silent = scan;
+    config.answerProbeUntil = scan ? 0 : 1; // the probe answered, no version request
+    QVERIFY(rig.StartSwitches(scan ? 12 : 1, config));
     CUpgradeDlg& dlg = rig.Dialog();
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
