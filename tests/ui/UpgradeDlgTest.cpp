@@ -123,6 +123,7 @@ private slots:
     void closeRefusedDuringRun_data();
     void closeRefusedDuringRun();
     void destroyDuringRun();
+    void controlBytesOfTheNameInTheStatusLine();
 };
 
 void UpgradeDlgTest::startUpState()
@@ -913,5 +914,24 @@ void UpgradeDlgTest::destroyDuringRun()
     QVERIFY(sim.WaitForEndOfImage(std::chrono::seconds(10)));
 }
 
+// A file's name may hold any byte but "/": its control bytes show as \xNN in
+// the status line as they do in the log pane, never as themselves.
+void UpgradeDlgTest::controlBytesOfTheNameInTheStatusLine()
+{
+    const F files;
+    const std::string name = "ev\x1b[31mil\x07-1-2-3.bin";
+    const QString path = QString::fromStdString(files.Write(name, WithInfoRecord(4096, 2, 7, 12, 25)));
+    DialogRig rig;
+    CUpgradeDlg& dlg = rig.Dialog();
+    dlg.SetChooseFile([&] { return std::optional<QString>(path); });
+
+    dlg.OnOK();
+
+    QVERIFY(!dlg.StatusLineText().contains(QChar(0x1b)));
+    QVERIFY(!dlg.StatusLineText().contains(QChar(0x07)));
+    QCOMPARE(dlg.StatusLineText(), QStringLiteral("ev\\x1b[31mil\\x07-1-2-3.bin"));
+}
+
 QTEST_MAIN(UpgradeDlgTest)
 #include "UpgradeDlgTest.moc"
+
