@@ -47,6 +47,10 @@ int main(int argc, char* argv[])
     // the writes that fail are dropped by the output queue. Before any
     // thread starts, like the blocked mask, which they inherit.
     std::signal(SIGPIPE, SIG_IGN);
+    // A job in the background on a terminal with tostop would be stopped,
+    // worker and all, by its next line of output, and the switch left half
+    // written until someone brings it back: the line is written instead.
+    std::signal(SIGTTOU, SIG_IGN);
     InterruptWatcher::BlockSignals();
 
     // stdout and stderr through one queue and its own thread: a terminal

@@ -22,15 +22,29 @@ void StoreFirmwareInfo(SharedState& state, const FirmwareInfo& info)
     // family header, whatever was loaded before it.
     state.familyHeader[1] = info.family;
     state.checkedImageLength = info.checkedLength;
-    state.checkedImageCrc = info.checkedCrc;
+    state.checkedImage.clear();
     if (!info.valid)
         state.firmwareValid = 0;
 }
 
+namespace {
+
+// What passed the checks is kept whole: the upgrade compares the file it
+// reads again with these bytes.
+void StoreCheckedFirmware(SharedState& state, const FirmwareInfo& info, const std::uint8_t* bytes,
+                          std::size_t size)
+{
+    StoreFirmwareInfo(state, info);
+    if (info.valid && info.checkedLength == size && bytes != nullptr)
+        state.checkedImage.assign(bytes, bytes + size);
+}
+
+} // namespace
+
 void LoadFirmwareInfoFromBytes(SharedState& state, const std::string& fileName,
                                const std::uint8_t* bytes, std::size_t size)
 {
-    StoreFirmwareInfo(state, ParseFirmware(bytes, size, fileName));
+    StoreCheckedFirmware(state, ParseFirmware(bytes, size, fileName), bytes, size);
 }
 
 FirmwareFileResult LoadFirmwareInfo(SharedState& state, DialogServices& services,
@@ -44,7 +58,7 @@ FirmwareFileResult LoadFirmwareInfo(SharedState& state, DialogServices& services
         services.ShowWarning(SystemTexts::kFileNotExists, SystemTexts::kWarningCaption);
         StoreFirmwareInfo(state, RefusedFirmware(FirmwareInfo::Refusal::Unreadable));
     } else {
-        StoreFirmwareInfo(state, ParseFirmware(image.data(), read.size, fileName));
+        StoreCheckedFirmware(state, ParseFirmware(image.data(), read.size, fileName), image.data(), read.size);
     }
     return read;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "firmware/FirmwareFile.h"
 #include "firmware/FirmwareInfo.h"
@@ -29,11 +30,12 @@ struct SharedState {
     std::int32_t firmwareDateKnown = 0;
     std::int32_t firmwareValid = 0;
     std::uint8_t familyHeader[3] = {WireProtocol::kHeaderCommand, kFamilyCorva, 0x00};
-    // What the loader checked, so that the upgrade sends those bytes and no
-    // others: the length, and the CRC-16 of all but the two-byte trailer
-    // (the value the trailer holds). 0 and 0 when no file passed the checks.
+    // The bytes the loader checked, so that the upgrade sends those and no
+    // others: a CRC-16 is no proof that a file read again is the same file
+    // (another image with the same length and trailer takes seconds to make).
+    // Empty, and length 0, when no file passed the checks.
     std::uint32_t checkedImageLength = 0;
-    std::uint16_t checkedImageCrc = 0;
+    std::vector<std::uint8_t> checkedImage;
 
     // Log texts.
     std::string logText;

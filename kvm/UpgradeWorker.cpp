@@ -175,8 +175,8 @@ const char* KvmOperations::LoadImage()
     // damaged, or was a pipe that cannot be read twice could leave the switch
     // unable to start.
     if (Crc16(m_state.imageBuffer, m_state.imageLength) != 0
-        || m_state.imageLength != m_state.checkedImageLength
-        || ImageBodyCrc(m_state.imageBuffer, m_state.imageLength) != m_state.checkedImageCrc)
+        || m_state.imageLength != m_state.checkedImage.size()
+        || std::memcmp(m_state.imageBuffer, m_state.checkedImage.data(), m_state.imageLength) != 0)
         return SystemTexts::kFileChanged;
     return nullptr;
 }

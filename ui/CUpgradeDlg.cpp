@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
@@ -222,8 +223,11 @@ void CUpgradeDlg::UpdateData()
     });
 }
 
-void CUpgradeDlg::ApplyTexts(const QString& status, const QString& log, bool paintNow)
+void CUpgradeDlg::ApplyTexts(const QString& shownStatus, const QString& log, bool paintNow)
 {
+    // The status line shows file names and paths, which may hold any byte
+    // but "/": control bytes show as \xNN there as everywhere else.
+    const QString status = QString::fromStdString(PrintableText(shownStatus.toStdString()));
     // A long path is cut in the middle, keeping its start and the file's
     // name; the whole of it is in the tooltip.
     const QFontMetrics metrics(m_statusLabel->font());
