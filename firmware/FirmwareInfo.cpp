@@ -231,7 +231,6 @@ FirmwareInfo ParseFirmware(const std::uint8_t* bytes, std::size_t size, std::str
 
     FirmwareInfo info;
     info.checkedLength = static_cast<std::uint32_t>(size);
-    info.checkedCrc = ImageBodyCrc(bytes, size);
     if (FindLastInfoRecord(bytes, size, info.infoBlock) && InfoRecordValid(info.infoBlock))
         TakeInfoRecord(info);
     else
@@ -248,10 +247,4 @@ BlankImage FindBlankImage(const std::uint8_t* bytes, std::size_t size)
             return BlankImage::No;
     }
     return BlankImage::AllZero;
-}
-
-std::uint16_t ImageBodyCrc(const std::uint8_t* bytes, std::size_t size)
-{
-    constexpr std::size_t kTrailer = 2;
-    return size < kTrailer ? 0 : Crc16(bytes, static_cast<std::uint32_t>(size - kTrailer));
 }

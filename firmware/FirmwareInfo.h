@@ -37,10 +37,9 @@ struct FirmwareInfo {
     // False for a refused file (and for one that could not be read).
     bool valid = true;
     Refusal refusal = Refusal::None;
-    // What the upgrade compares before it sends: the length, and the CRC-16
-    // of all but the two-byte trailer. 0 and 0 when the file was refused.
+    // The length of the image that passed the checks; 0 when it was refused.
+    // The upgrade keeps the checked bytes themselves and compares them.
     std::uint32_t checkedLength = 0;
-    std::uint16_t checkedCrc = 0;
 };
 
 // Checks an image held in memory (CRC-16, info record, else the file name)
@@ -57,9 +56,3 @@ FirmwareInfo RefusedFirmware(FirmwareInfo::Refusal why);
 // is 0) and is still no firmware: it is never sent.
 enum class BlankImage { No, Empty, AllZero };
 BlankImage FindBlankImage(const std::uint8_t* bytes, std::size_t size);
-
-// The CRC-16 of an image without its two-byte trailer, which for an image
-// that passed the CRC test is the value its trailer holds; 0 for an image
-// shorter than the trailer. With the length, what the upgrade compares to
-// make sure it sends the image that was checked.
-std::uint16_t ImageBodyCrc(const std::uint8_t* bytes, std::size_t size);
