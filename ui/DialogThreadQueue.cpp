@@ -1,11 +1,30 @@
 #include "ui/DialogThreadQueue.h"
 
-#include <QMetaObject>
+#include <cerrno>
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
+
 #include <QObject>
+#include <QSocketNotifier>
 #include <QThread>
 
 DialogThreadQueue::DialogThreadQueue(QObject& owner) : m_owner(owner)
 {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::system_error(errno, std::generic_category(), "dialog wake-up pipe");
+    m_wakeRead = fds[0];
+    m_wakeWrite = fds[1];
+    m_notifier = std::make_unique<QSocketNotifier>(m_wakeRead, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &m_owner, [this] { Drain(); });
+}
+
+DialogThreadQueue::~DialogThreadQueue()
+{
+    m_notifier.reset();
+    ::close(m_wakeRead);
+    ::close(m_wakeWrite);
 }
 
 bool DialogThreadQueue::OnOwnerThread() const
@@ -21,23 +40,44 @@ void DialogThreadQueue::Run(std::function<void()> work)
         work();
         return;
     }
-    bool post = false;
+    bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_pending.push_back(std::move(work));
-        post = !m_drainPosted;
-        m_drainPosted = true;
+        wake = !m_wakePending;
+        m_wakePending = true;
     }
-    // Posted with the owner as receiver: an owner that is gone drops it.
-    if (post)
-        QMetaObject::invokeMethod(&m_owner, [this] { Drain(); }, Qt::QueuedConnection);
+    if (wake)
+        Wake();
+}
+
+void DialogThreadQueue::Wake()
+{
+    const char byte = 1;
+    // A full pipe already holds a wake-up, so EAGAIN loses nothing.
+    while (::write(m_wakeWrite, &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+void DialogThreadQueue::ClearWake()
+{
+    char bytes[64];
+    for (;;) {
+        const ssize_t n = ::read(m_wakeRead, bytes, sizeof bytes);
+        if (n > 0)
+            continue;
+        if (n < 0 && errno == EINTR)
+            continue;
+        return;
+    }
 }
 
 void DialogThreadQueue::Drain()
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_drainPosted = false;
+        ClearWake();
+        m_wakePending = false;
     }
     // One at a time: a message box shown by one item runs a nested event
     // loop, which must carry on with the next item, not skip ahead.
