@@ -19,6 +19,7 @@
 #include "kvm/Version.h"
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
+#include "serial/SystemPorts.h"
 
 
 namespace {
@@ -94,7 +95,7 @@ int CliApp::Dispatch(int argc, const char* const argv[])
 
 int CliApp::ListPorts()
 {
-    const std::string listing = PortTable::Process().Listing();
+    const std::string listing = SystemPorts::Listing(PortTable::Process());
     if (listing.empty()) {
         m_services->PrintError("No serial ports.");
         return kExitOk;

@@ -1,9 +1,7 @@
 #include "cli/OutputQueue.h"
 
-#include <poll.h>
-#include <unistd.h>
+#include "cli/Console.h"
 
-#include <cerrno>
 #include <utility>
 
 namespace {
@@ -14,30 +12,6 @@ constexpr std::size_t kMergeLimitBytes = 64 * 1024;
 
 const char kDroppedNote[] =
     "\nkvm-upgrade-cli: output was dropped: stdout or stderr was not being read.\n";
-
-// Writes all of bytes, or as much as the descriptor takes before it fails.
-void WriteAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // Someone else made the shared descriptor non-blocking: wait for
-            // room as a blocking write would.
-            pollfd poller{fd, POLLOUT, 0};
-            if (::poll(&poller, 1, -1) >= 0 || errno == EINTR)
-                continue;
-        }
-        // EPIPE, EIO, EBADF...: nobody will read this any more.
-        return;
-    }
-}
 
 } // namespace
 
@@ -114,7 +88,7 @@ void OutputQueue::Run()
         m_chunks.pop_front();
         m_writing = true;
         lock.unlock();
-        WriteAll(chunk.fd, chunk.bytes);
+        Console::WriteAll(chunk.fd, chunk.bytes);
         lock.lock();
         // Counted out only now: a chunk that hangs in write() still takes
         // its room, so a stopped terminal cannot make the queue grow.

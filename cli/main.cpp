@@ -1,13 +1,9 @@
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
 #include <iostream>
 #include <ostream>
 
 #include "cli/CliApp.h"
+#include "cli/Console.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/OutputQueue.h"
 #include "cli/QueuedStreamBuf.h"
@@ -19,23 +15,9 @@ namespace {
 // have stopped reading; the exit must not wait for it.
 constexpr std::chrono::milliseconds kAbortOutputGrace{50};
 
-// stdout and stderr reach one terminal, file or pipe (2>&1).
-bool SameDestination(int a, int b)
-{
-    struct stat first {};
-    struct stat second {};
-    if (::fstat(a, &first) != 0 || ::fstat(b, &second) != 0)
-        return false;
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-int TerminalColumns(int fd)
-{
-    struct winsize size {};
-    if (::ioctl(fd, TIOCGWINSZ, &size) != 0)
-        return 0;
-    return size.ws_col;
-}
+constexpr int kStdin = 0;
+constexpr int kStdout = 1;
+constexpr int kStderr = 2;
 
 } // namespace
 
@@ -43,27 +25,21 @@ int main(int argc, char* argv[])
 {
     // Before anything is opened: a serial port must not become stdout.
     ReopenClosedStandardStreams();
-    // A reader that has gone (| head -1) must not end an upgrade half-way;
-    // the writes that fail are dropped by the output queue. Before any
-    // thread starts, like the blocked mask, which they inherit.
-    std::signal(SIGPIPE, SIG_IGN);
-    // A job in the background on a terminal with tostop would be stopped,
-    // worker and all, by its next line of output, and the switch left half
-    // written until someone brings it back: the line is written instead.
-    std::signal(SIGTTOU, SIG_IGN);
+    // Before any thread starts: they inherit what is ignored and blocked.
+    Console::PrepareProcess();
     InterruptWatcher::BlockSignals();
 
     // stdout and stderr through one queue and its own thread: a terminal
     // that stops reading holds up neither the upgrade nor Ctrl-C.
     OutputQueue output;
-    QueuedStreamBuf outBuffer(output, STDOUT_FILENO);
-    QueuedStreamBuf errBuffer(output, STDERR_FILENO);
+    QueuedStreamBuf outBuffer(output, kStdout);
+    QueuedStreamBuf errBuffer(output, kStderr);
     std::ostream out(&outBuffer);
     std::ostream err(&errBuffer);
 
-    CliApp app(out, err, std::cin, ::isatty(STDERR_FILENO) == 1, ::isatty(STDIN_FILENO) == 1);
-    app.SetSharedDestination(SameDestination(STDOUT_FILENO, STDERR_FILENO));
-    app.SetColumns(TerminalColumns(STDERR_FILENO));
+    CliApp app(out, err, std::cin, Console::IsTerminal(kStderr), Console::IsTerminal(kStdin));
+    app.SetSharedDestination(Console::SameDestination(kStdout, kStderr));
+    app.SetColumns(Console::Columns(kStderr));
     app.SetBeforeExit([&output] { output.DrainFor(kAbortOutputGrace); });
     InterruptWatcher watcher([&app](int signo) { app.OnSignal(signo); });
     const int status = app.Run(argc, argv);

@@ -6,6 +6,12 @@ function(kvm_collect_targets dir out)
   get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
   get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
   foreach(sub IN LISTS subdirs)
+    # Only the project's own folders: not GoogleTest's, built from source
+    # for a cross build.
+    cmake_path(IS_PREFIX KVM_SOURCE_ROOT "${sub}" NORMALIZE own)
+    if(NOT own)
+      continue()
+    endif()
     kvm_collect_targets(${sub} sub_targets)
     list(APPEND targets ${sub_targets})
   endforeach()

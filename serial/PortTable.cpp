@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "serial/TtyScanner.h"
+#include "serial/SystemPorts.h"
 
 namespace {
 
@@ -27,11 +27,7 @@ int PortNumber(const std::string& name)
 
 PortTable PortTable::Detect()
 {
-    PortTable table;
-    const std::vector<std::string> devices = TtyScanner().Scan();
-    for (std::size_t i = 0; i < devices.size() && i < static_cast<std::size_t>(kMaxPort); ++i)
-        table.m_devices[i] = devices[i];
-    return table;
+    return SystemPorts::DefaultTable();
 }
 
 bool PortTable::IsPortName(const std::string& name)

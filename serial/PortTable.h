@@ -11,8 +11,9 @@ class PortTable {
 public:
     static constexpr int kMaxPort = 12;
 
-    // The serial ports this system has, COM1 the first in natural order of
-    // their names: hardware-backed /dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*.
+    // The table of this system's serial ports (SystemPorts::DefaultTable):
+    // on Linux /dev/ttyS* with a UART, /dev/ttyUSB*, /dev/ttyACM*, COM1 the
+    // first; on Windows COMn is \\.\COMn.
     static PortTable Detect();
 
     // True for exactly "COM1" .. "COM12" (case-sensitive, no leading zero).

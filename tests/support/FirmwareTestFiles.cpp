@@ -11,10 +11,19 @@
 
 FirmwareTestFiles::FirmwareTestFiles()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kvm-fw-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot make a temporary folder");
-    m_folder = pattern;
+    // A fresh folder of our own: create_directory fails on a name taken
+    // (mkdtemp, which Windows lacks, does the same).
+    std::random_device random;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path folder = temp / ("kvm-fw-" + std::to_string(random()));
+        std::error_code error;
+        if (std::filesystem::create_directory(folder, error)) {
+            m_folder = folder;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
 }
 
 FirmwareTestFiles::~FirmwareTestFiles()

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+class PortTable;
+
+// What the operating system says about its serial ports. One file per
+// platform (PosixSystemPorts.cpp, Win32SystemPorts.cpp), chosen by CMake.
+class SystemPorts {
+public:
+    // The table in use when no --map replaces it. On Linux: the serial lines
+    // found under /dev, COM1 the first. On Windows: COMn is the system's own
+    // \\.\COMn, present or not; a port that is absent fails to open.
+    static PortTable DefaultTable();
+
+    // What --list-ports prints for the table in use: on Linux the table
+    // itself; on Windows the ports that are present, each with the name that
+    // reaches it, or the --map that would.
+    static std::string Listing(const PortTable& inUse);
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "serial/SerialBackend.h"
+#include "serial/Win32WriteWatchdog.h"
+
+// A serial line on a Windows communications port: one synchronous handle,
+// opened exclusively; the driver keeps the read time-outs (COMMTIMEOUTS).
+// Writes have no time-out of their own, so a watchdog cancels one that has
+// stalled.
+class Win32SerialBackend : public SerialBackend {
+public:
+    Win32SerialBackend() = default;
+    ~Win32SerialBackend() override;
+    Win32SerialBackend(const Win32SerialBackend&) = delete;
+    Win32SerialBackend& operator=(const Win32SerialBackend&) = delete;
+
+    bool Open(const std::string& device, int baudRate, SerialError& error) override;
+    bool IsOpen() const override;
+    void Close() override;
+    bool SetTimeouts(std::chrono::milliseconds interval) override;
+    bool Purge() override;
+    std::size_t Write(const std::uint8_t* data, std::size_t length) override;
+    std::size_t Read(std::uint8_t* data, std::size_t length) override;
+    void ReleaseForExit() override;
+    SerialError LastIoError() const override;
+
+    // As on POSIX: how long one write may take before it counts as stalled.
+    // A frame of 262 bytes leaves in about 25 ms at 115200 baud.
+    static constexpr std::chrono::milliseconds kWriteStallLimit{2000};
+
+private:
+    void FailIo(SerialError::Kind kind, unsigned long err);
+    void FailIoOrHangUp(SerialError::Kind kind, unsigned long err);
+
+    void* m_handle = nullptr; // a HANDLE; INVALID_HANDLE_VALUE when closed
+    bool m_handleValid = false;
+    // Set once the adapter has gone (unplugged, driver removed): every later
+    // Read and Write returns at once instead of asking a dead handle.
+    bool m_dead = false;
+    SerialError::Kind m_ioError = SerialError::Kind::None;
+    unsigned long m_ioErrno = 0; // GetLastError() of the failure
+    Win32WriteWatchdog m_watchdog;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// Cancels a synchronous write that outlives its limit. A write on a
+// communications port with no write time-out waits for as long as the line
+// takes no byte; CancelSynchronousIo from this thread ends it, and the write
+// fails with ERROR_OPERATION_ABORTED.
+class Win32WriteWatchdog {
+public:
+    Win32WriteWatchdog() = default;
+    ~Win32WriteWatchdog(); // quit, wake, join
+    Win32WriteWatchdog(const Win32WriteWatchdog&) = delete;
+    Win32WriteWatchdog& operator=(const Win32WriteWatchdog&) = delete;
+
+    // Watches the calling thread's next synchronous I/O until Disarm.
+    void Arm(std::chrono::milliseconds limit);
+    // Returns true when the limit passed and the I/O was cancelled.
+    bool Disarm();
+
+private:
+    void Run();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_quit = false;
+    bool m_armed = false;
+    bool m_fired = false;
+    void* m_thread = nullptr; // the writer's thread handle, while armed
+    std::chrono::steady_clock::time_point m_deadline{};
+    std::thread m_watcher; // started by the first Arm
+};

@@ -1,0 +1,194 @@
+// kvm-upgrade-cli.exe under Wine against the simulated switch on a Linux
+// pseudo-terminal, reached as a COM port of Wine's. Every run that claims
+// success is checked against the bytes the switch stored.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "WineHost.h"
+#include "tests/support/FirmwareTestFiles.h"
+#include "tools/SwitchSim.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = FirmwareTestFiles::Bytes;
+using F = FirmwareTestFiles;
+
+// COM numbers for the named-port runs, as --map COM3=\\.\COMn: above the
+// twelve an AUTO scan tries, so that runs side by side never meet.
+constexpr int kNamedFrom = 20;
+
+// A firmware file of size bytes: pseudo-random content, an info record for
+// model index 2 and the date 7-12-25, and the CRC trailer.
+Bytes Firmware(std::size_t size)
+{
+    const Bytes record = F::InfoRecord(2, 7, 12, 25);
+    Bytes body(size - record.size() - 2);
+    unsigned value = 1;
+    for (std::uint8_t& byte : body) {
+        value = value * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(value >> 16);
+    }
+    return F::WithCrc(F::Join({body, record}));
+}
+
+std::string Cli()
+{
+    return WineHost::Program("cli/kvm-upgrade-cli.exe");
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::string Trace(const ChildProcess::Result& result)
+{
+    return "exit " + std::to_string(result.exitCode) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err;
+}
+
+class WineCli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { WineHost::Prepare(); }
+};
+
+// The three outcomes of a comparison, on a port named through --map.
+TEST_F(WineCli, CheckComparesTheSwitchWithTheFile)
+{
+    const struct {
+        std::uint8_t date[3];
+        const char* verdict;
+    } cases[] = {
+        {{7, 12, 25}, "The KVM firmware is up to date."},
+        {{9, 1, 25}, "A newer version of KVM firmware is available."},
+        {{7, 12, 26}, "KVM version is newer than firmware."},
+    };
+    FirmwareTestFiles files;
+    const std::string path = WineHost::WindowsPath(files.Write("fw.bin", Firmware(512)));
+    for (const auto& c : cases) {
+        SwitchSimConfig config;
+        std::copy(std::begin(c.date), std::end(c.date), config.date);
+        SwitchSim sim(config);
+        ASSERT_TRUE(sim.Start());
+        WineComLink link(sim.DevicePath(), kNamedFrom);
+        const auto result =
+            WineHost::Run(Cli(), {"--map", "COM3=" + link.Device(), "check", "--port", "COM3", "--file", path});
+        SCOPED_TRACE(Trace(result));
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_TRUE(Contains(result.out, "Checking COM3 ...................[   OK   ]"));
+        EXPECT_TRUE(Contains(result.out, c.verdict));
+        EXPECT_TRUE(Contains(result.err, "KVM version read from COM3"));
+    }
+}
+
+// AUTO, with no --map: the system's own COM1..COM12 are scanned, and the
+// switch answers on the one linked to it.
+TEST_F(WineCli, AutoFindsTheSwitchAmongTheSystemsPorts)
+{
+    SwitchSim sim;
+    ASSERT_TRUE(sim.Start());
+    WineComLink link(sim.DevicePath(), 5);
+    ASSERT_LE(link.Number(), 12) << "no COM number of the twelve is free";
+    const auto result = WineHost::Run(Cli(), {"check"});
+    SCOPED_TRACE(Trace(result));
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(Contains(result.out, "Opening " + link.Name() + " "));
+    EXPECT_TRUE(Contains(result.err, "KVM version read from " + link.Name()));
+
+    const auto listing = WineHost::Run(Cli(), {"--list-ports"});
+    EXPECT_EQ(listing.exitCode, 0) << Trace(listing);
+}
+
+struct UpgradeCase {
+    const char* name;
+    std::size_t size;
+    std::function<void(SwitchSimConfig&)> fault;
+    bool succeeds;
+    const char* logText; // in stdout, or empty
+};
+
+void PrintTo(const UpgradeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class WineUpgrade : public ::testing::TestWithParam<UpgradeCase> {
+protected:
+    static void SetUpTestSuite() { WineHost::Prepare(); }
+};
+
+// Success only with the whole image stored; every failure exits non-zero
+// and never says "Upgrade complete!".
+TEST_P(WineUpgrade, SuccessOnlyWithTheWholeImageStored)
+{
+    const UpgradeCase& c = GetParam();
+    SwitchSimConfig config;
+    c.fault(config);
+    SwitchSim sim(config);
+    ASSERT_TRUE(sim.Start());
+    WineComLink link(sim.DevicePath(), kNamedFrom);
+    FirmwareTestFiles files;
+    const Bytes image = Firmware(c.size);
+    const std::string path = WineHost::WindowsPath(files.Write("fw.bin", image));
+
+    const auto result = WineHost::Run(
+        Cli(), {"--verbose", "--map", "COM3=" + link.Device(), "upgrade", "--port", "COM3", "--yes", path});
+    SCOPED_TRACE(Trace(result));
+    const bool claimed = Contains(result.out + result.err, "Upgrade complete!");
+    if (c.succeeds) {
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_TRUE(claimed);
+        ASSERT_TRUE(sim.WaitForEndOfImage(5s));
+        const SwitchSimReport report = sim.Report();
+        EXPECT_TRUE(report.image == image) << "stored " << report.image.size() << " of " << image.size();
+    } else {
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_FALSE(claimed);
+    }
+    if (*c.logText != '\0') {
+        EXPECT_TRUE(Contains(result.out, c.logText)) << c.logText;
+    }
+    // The upgrade's own verdict line ends the log of every run that got to it.
+    if (!c.succeeds && Contains(result.out, "Upgrading in progress")) {
+        EXPECT_TRUE(Contains(result.out, "[ Failed ]"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, WineUpgrade,
+    ::testing::Values(
+        UpgradeCase{"WholeLargestImage", 131072, [](SwitchSimConfig&) {}, true,
+                    "Upgrading in progress............[   OK   ]"},
+        UpgradeCase{"Silent", 1000, [](SwitchSimConfig& c) { c.silent = true; }, false, "Connecting to KVM................[ Failed ]"},
+        UpgradeCase{"FourRejections", 1000,
+                    [](SwitchSimConfig& c) {
+                        c.rejectBlock = 1;
+                        c.rejectCount = 4;
+                    },
+                    true, ""},
+        UpgradeCase{"FiveRejections", 1000,
+                    [](SwitchSimConfig& c) {
+                        c.rejectBlock = 1;
+                        c.rejectCount = 5;
+                    },
+                    false, "Upgrading in progress"},
+        UpgradeCase{"SilentFromTheThirdBlock", 1000, [](SwitchSimConfig& c) { c.silentFromBlock = 2; }, false,
+                    ""},
+        UpgradeCase{"HangsUpMidImage", 4096, [](SwitchSimConfig& c) { c.hangupAfterBlock = 3; }, false,
+                    "Upgrading in progress"},
+        UpgradeCase{"BabblesF0AfterGoAhead", 1000, [](SwitchSimConfig& c) { c.babbleAfterGoAhead = 0xF0; },
+                    false, ""},
+        UpgradeCase{"HangsUpAfterTheLastAck", 1000, [](SwitchSimConfig& c) { c.hangUpAfterLastAck = true; },
+                    false, ""},
+        UpgradeCase{"NoiseBeforeReplies", 1000, [](SwitchSimConfig& c) { c.noiseBytes = 3; }, false, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Readies the Wine prefix for a test run: made when missing, cleared of COM
+# links that a killed run left, and served by one Wine server that stays a
+# minute after its last program, so that each run does not start its own.
+# The server's output goes nowhere: a server started by a program under test
+# would dump its objects into that program's stderr at its end.
+#   start-wine-server.sh WINE PREFIX
+set -u
+wine=$1
+export WINEPREFIX=$2 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+if [ ! -d "$WINEPREFIX/dosdevices" ]; then
+  "$wine" wineboot --init >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX" >&2; exit 1; }
+fi
+find "$WINEPREFIX/dosdevices" -name 'com[0-9]*' -type l ! -name com1 -delete
+# Already running (an earlier run's, still lingering) is as good.
+wineserver -p 60 >/dev/null 2>&1 </dev/null || true
+exit 0
