@@ -15,6 +15,9 @@
 #include "firmware/Crc16.h"
 #include "tests/support/ChildProcess.h"
 #include "tools/SwitchSim.h"
+#ifdef KVM_WINDOWS_BUILD_DIR
+#include "tests/wine/WineHost.h"
+#endif
 
 namespace {
 
@@ -133,6 +136,29 @@ int main()
     Print("Upgrade of 131072 bytes (512 blocks), 115200 baud 8N2", upgrade,
           UpgradeFloorMs(size, versionReplyBytes));
     std::printf("  image received   %s\n", report.image == image ? "identical" : "DIFFERENT");
+
+#ifdef KVM_WINDOWS_BUILD_DIR
+    // The same upgrade by the Windows program under Wine, through Wine's COM
+    // port to the same kind of line. Wine's own costs (its server, the
+    // process start) are in the wall time; its server's CPU and memory are not
+    // in the figures, which are the wine process's.
+    {
+        WineHost::Prepare();
+        SwitchSim wineSim(config);
+        if (!wineSim.Start(&error)) {
+            std::fprintf(stderr, "simulated switch: %s\n", error.c_str());
+            return 1;
+        }
+        WineComLink link(wineSim.DevicePath(), 40);
+        ChildResult wine = RunChild(WineHost::Command(
+            WineHost::Program("cli/kvm-upgrade-cli.exe"),
+            {"upgrade", "--yes", "--port", "COM3", "--map", "COM3=" + link.Device(), WineHost::WindowsPath(file)}));
+        SwitchSimReport wineReport = wineSim.Report();
+        wineSim.Stop();
+        Print("The same upgrade by kvm-upgrade-cli.exe under Wine", wine, UpgradeFloorMs(size, versionReplyBytes));
+        std::printf("  image received   %s\n", wineReport.image == image ? "identical" : "DIFFERENT");
+    }
+#endif
 
     // A scan of twelve ports that open but never answer.
     std::vector<std::unique_ptr<SwitchSim>> silent;

@@ -10,6 +10,7 @@ packages=(
   fonts-liberation
   xvfb xauth libxcb-cursor0
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
 )
 
 missing=()

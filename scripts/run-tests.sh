@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds kvm-upgrade and runs every test: once plainly (warnings are errors),
-# once under AddressSanitizer + UndefinedBehaviorSanitizer, the dialog tests
+# Builds kvm-upgrade and runs every test: the Windows programs cross-built
+# with MinGW and tested under Wine, the Linux build once plainly (warnings
+# are errors, with the Windows programs run under Wine against the simulated
+# switch), once under AddressSanitizer + UndefinedBehaviorSanitizer, the dialog tests
 # under ThreadSanitizer, and the firmware loader's fuzz target for a bounded
 # time. Installs what is missing first, and checks the layers' includes
 # before it builds anything.
@@ -14,7 +16,7 @@ summary=()
 passed_total=0
 failed_total=0
 
-# The four configurations are CMakePresets.json's; dir is the preset's binaryDir.
+# The five configurations are CMakePresets.json's; dir is the preset's binaryDir.
 configure_and_build() {
   local preset=$1; shift
   local dir=$1; shift
@@ -51,24 +53,30 @@ run_ctest() {
 # Includes that cross the layers the wrong way fail before anything is built.
 bash "$root/scripts/check-layers.sh" "$root" >/dev/null
 
-# 1. The plain build, warnings as errors.
+# 1. Windows: the programs cross-built with MinGW, their unit tests run as
+# .exe under Wine (in a Wine prefix of the build folder), and the ZIP.
+configure_and_build mingw build/mingw all
+run_ctest "windows (under wine)" build/mingw -j2
+
+# 2. The plain build, warnings as errors; it also runs the Windows programs
+# of step 1 under Wine against the simulated switch (label wine).
 configure_and_build plain build/ci all
 run_ctest "plain" build/ci -j2
 
-# 2. Memory faults: the whole suite again under ASan + UBSan.
+# 3. Memory faults: the whole suite again under ASan + UBSan.
 configure_and_build asan build/asan all
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 LSAN_OPTIONS=suppressions="$root/tests/lsan.supp":print_suppressions=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_ctest "asan+ubsan" build/asan -j2
 
-# 3. Every test that runs the worker thread, under ThreadSanitizer: the
+# 4. Every test that runs the worker thread, under ThreadSanitizer: the
 # dialog's, the operations' and the command line's.
 configure_and_build tsan build/tsan "ui_tests kvm_tests cli_tests kvm-upgrade-cli"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest "tsan (dialog, operations, command line)" \
   build/tsan -j2 -L "^(ui|kvm|cli)$"
 
-# 4. The firmware loader's fuzz target, for a bounded time.
+# 5. The firmware loader's fuzz target, for a bounded time.
 configure_and_build fuzz build/fuzz fuzz_loader
 run_ctest "fuzz" build/fuzz -R "^fuzz_loader"
 

@@ -6,9 +6,11 @@
 
 namespace {
 
+// sysErrno is the system's own code: errno on POSIX, GetLastError() on
+// Windows; system_category speaks both (strerror, FormatMessage).
 std::string WithErrno(const std::string& text, int err)
 {
-    return err != 0 ? text + " (" + std::generic_category().message(err) + ")" : text;
+    return err != 0 ? text + " (" + std::system_category().message(err) + ")" : text;
 }
 
 } // namespace

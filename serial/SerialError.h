@@ -26,7 +26,7 @@ struct SerialError {
     };
 
     Kind kind = Kind::None;
-    int sysErrno = 0;     // errno where the failure happened, 0 when none
+    int sysErrno = 0;     // errno (GetLastError() on Windows) where it failed, 0 when none
     std::string portName; // as the user named it, e.g. "COM3"
     std::string device;   // the device it resolved to, empty when none
 

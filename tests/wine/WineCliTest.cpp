@@ -6,13 +6,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "WineHost.h"
+#include "tests/wine/WineHost.h"
 #include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
 
@@ -105,6 +106,57 @@ TEST_F(WineCli, AutoFindsTheSwitchAmongTheSystemsPorts)
 
     const auto listing = WineHost::Run(Cli(), {"--list-ports"});
     EXPECT_EQ(listing.exitCode, 0) << Trace(listing);
+}
+
+// Ctrl-C reaches the console's control handler (Wine turns SIGINT into
+// CTRL_C_EVENT): the first one during the transfer only warns, the second
+// aborts with 130, as on Linux.
+TEST_F(WineCli, CtrlCDuringTheTransferWarnsThenAborts)
+{
+    SwitchSimConfig config;
+    config.flashWriteDelay = 50ms; // 512 blocks: the transfer outlasts the test's steps
+    SwitchSim sim(config);
+    ASSERT_TRUE(sim.Start());
+    WineComLink link(sim.DevicePath(), kNamedFrom);
+    FirmwareTestFiles files;
+    const std::string path = WineHost::WindowsPath(files.Write("fw.bin", Firmware(131072)));
+    ChildProcess child(WineHost::Command(
+        Cli(), {"--map", "COM3=" + link.Device(), "upgrade", "--port", "COM3", "--yes", path}));
+    ASSERT_TRUE(child.WaitForErr("Progress: 10 %", 60s)) << child.ErrSoFar();
+    child.Signal(SIGINT);
+    ASSERT_TRUE(child.WaitForErr("press Ctrl-C again to abort it", 30s)) << child.ErrSoFar();
+    child.Signal(SIGINT);
+    const auto result = child.Wait(30s);
+    SCOPED_TRACE(Trace(result));
+    EXPECT_EQ(result.exitCode, 130);
+    EXPECT_TRUE(Contains(result.err, "Upgrade aborted"));
+    EXPECT_FALSE(Contains(result.out + result.err, "Upgrade complete!"));
+}
+
+// The same exit codes as on Linux for what needs no switch: 2 for a usage
+// error or a file that may not be sent (refused before any port is opened).
+TEST_F(WineCli, ExitCodesWithoutASwitch)
+{
+    FirmwareTestFiles files;
+    const std::string empty = WineHost::WindowsPath(files.Write("r315-07-11-30.bin", {}));
+    const std::string good = WineHost::WindowsPath(files.Write("fw.bin", Firmware(512)));
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* text; // in stdout or stderr
+    } cases[] = {
+        {{"info", good}, 0, "Model : PZN442"},
+        {{"info", empty}, 2, "File is empty."},
+        {{"upgrade", "--yes", "--port", "COM13", good}, 2, "COM13"},
+        {{"check", "--bogus"}, 2, "--bogus"},
+        {{"--version"}, 0, "1.0.0.4"},
+    };
+    for (const auto& c : cases) {
+        const auto result = WineHost::Run(Cli(), c.args);
+        SCOPED_TRACE(c.args.front() + " " + c.args.back() + "\n" + Trace(result));
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_TRUE(Contains(result.out + result.err, c.text));
+    }
 }
 
 struct UpgradeCase {

@@ -1,4 +1,4 @@
-#include "WineHost.h"
+#include "tests/wine/WineHost.h"
 
 #include <unistd.h>
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "PtyFarEnd.h"
-#include "WineHost.h"
+#include "tests/wine/WineHost.h"
 
 namespace {
 
