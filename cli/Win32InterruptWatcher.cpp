@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <mutex>
 #include <utility>
@@ -9,35 +10,48 @@
 namespace {
 
 std::mutex g_mutex;
-std::function<void(int)>* g_onSignal = nullptr;
+std::condition_variable g_idle;
+std::function<void(int)>* g_onSignal = nullptr; // under g_mutex
+int g_running = 0;                              // handlers inside onSignal, under g_mutex
 
 // Runs on a thread that the system starts for each event.
 BOOL WINAPI OnConsoleEvent(DWORD event)
 {
-    std::function<void(int)> onSignal;
-    {
-        std::lock_guard lock(g_mutex);
-        if (g_onSignal == nullptr)
-            return FALSE;
-        onSignal = *g_onSignal;
-    }
+    int signo = 0;
+    int calls = 1;
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        onSignal(SIGINT);
-        return TRUE;
+        signo = SIGINT;
+        break;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
         // The system ends the process as soon as this returns: the first
         // call may only warn (mid-transfer), the second one aborts the run
         // the way a second Ctrl-C does, with the port released.
-        onSignal(InterruptWatcher::kHangUp);
-        onSignal(InterruptWatcher::kHangUp);
-        return TRUE;
+        signo = InterruptWatcher::kHangUp;
+        calls = 2;
+        break;
     default:
         return FALSE;
     }
+    std::function<void(int)> onSignal;
+    {
+        std::lock_guard lock(g_mutex);
+        if (g_onSignal == nullptr)
+            return FALSE;
+        onSignal = *g_onSignal;
+        ++g_running;
+    }
+    for (int i = 0; i < calls; ++i)
+        onSignal(signo);
+    {
+        std::lock_guard lock(g_mutex);
+        --g_running;
+    }
+    g_idle.notify_all();
+    return TRUE;
 }
 
 } // namespace
@@ -59,8 +73,11 @@ InterruptWatcher::InterruptWatcher(std::function<void(int)> onSignal)
 InterruptWatcher::~InterruptWatcher()
 {
     ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
-    std::lock_guard lock(g_mutex);
+    // What onSignal uses may end with this object's owner: wait for any
+    // handler still inside it, as the POSIX watcher joins its thread.
+    std::unique_lock lock(g_mutex);
     g_onSignal = nullptr;
+    g_idle.wait(lock, [] { return g_running == 0; });
 }
 
 void InterruptWatcher::Run()

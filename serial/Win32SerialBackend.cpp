@@ -88,7 +88,8 @@ bool Win32SerialBackend::Open(const std::string& device, int baudRate, SerialErr
     HANDLE handle = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        Fail(error, KindForOpenError(::GetLastError()), ::GetLastError());
+        const DWORD err = ::GetLastError();
+        Fail(error, KindForOpenError(err), err);
         return false;
     }
     // A mapping to a file or a pipe would open too, and the image would be
@@ -197,8 +198,10 @@ std::size_t Win32SerialBackend::Write(const std::uint8_t* data, std::size_t leng
             FailIo(Kind::WriteStalled, err);
         else
             FailIoOrHangUp(Kind::WriteFailed, err);
-    } else if (written < want && stalled) {
-        FailIo(Kind::WriteStalled, 0);
+    } else if (written < want) {
+        // A write that ends short without an error: cancelled by the
+        // watchdog, or cut off by a line that went away (Wine does this).
+        FailIo(stalled ? Kind::WriteStalled : Kind::WriteFailed, 0);
     }
     return written;
 }
