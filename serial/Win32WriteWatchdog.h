@@ -8,7 +8,8 @@
 // Cancels a synchronous write that outlives its limit. A write on a
 // communications port with no write time-out waits for as long as the line
 // takes no byte; CancelSynchronousIo from this thread ends it, and the write
-// fails with ERROR_OPERATION_ABORTED.
+// fails with ERROR_OPERATION_ABORTED. (Wine 8 cannot cancel a write on a COM
+// port: there the write ends only when the line goes away.)
 class Win32WriteWatchdog {
 public:
     Win32WriteWatchdog() = default;
