@@ -159,6 +159,26 @@ TEST_F(WineCli, ExitCodesWithoutASwitch)
     }
 }
 
+// The Windows file maker writes the very bytes the Linux one writes: no
+// text-mode translation of a 0x0A anywhere in the image.
+TEST_F(WineCli, MakeFirmwareWritesWhatLinuxWrites)
+{
+    FirmwareTestFiles files;
+    const std::vector<std::string> options{"--size", "131072", "--model-index", "2", "--date", "7-12-25",
+                                           "--seed", "10"};
+    std::vector<std::string> native{KVM_MAKE_FIRMWARE_PATH};
+    native.insert(native.end(), options.begin(), options.end());
+    native.push_back(files.PathOf("linux.bin"));
+    ASSERT_EQ(ChildProcess(native).Wait().exitCode, 0);
+    std::vector<std::string> args = options;
+    args.push_back(WineHost::WindowsPath(files.PathOf("windows.bin")));
+    const auto result = WineHost::Run(WineHost::Program("tools/kvm-make-firmware.exe"), args);
+    ASSERT_EQ(result.exitCode, 0) << Trace(result);
+    const Bytes made = F::ReadBytes(files.PathOf("windows.bin"));
+    EXPECT_EQ(made.size(), 131072u);
+    EXPECT_TRUE(made == F::ReadBytes(files.PathOf("linux.bin")));
+}
+
 struct UpgradeCase {
     const char* name;
     std::size_t size;
