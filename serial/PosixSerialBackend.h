@@ -32,11 +32,6 @@ public:
     void ReleaseForExit() override;
     SerialError LastIoError() const override;
 
-    // How long a write may wait for room in the output queue before it gives
-    // up: writes have no time-out of their own, but a stalled line must not
-    // hold the caller for ever.
-    static constexpr std::chrono::milliseconds kWriteStallLimit{2000};
-
     // How long Close waits for the output queue to empty before the settings
     // found at Open go back: the last frame must leave at our speed, not at
     // the restored one. ReleaseForExit, on the way to the process's end,

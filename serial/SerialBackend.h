@@ -36,6 +36,12 @@ public:
     virtual std::size_t Write(const std::uint8_t* data, std::size_t length) = 0;
     virtual std::size_t Read(std::uint8_t* data, std::size_t length) = 0;
 
+    // How long a write may wait for the line to take its bytes before it
+    // gives up: writes have no time-out of their own, but a stalled line
+    // must not hold the caller for ever. A frame of 262 bytes leaves in
+    // about 25 ms at 115200 baud.
+    static constexpr std::chrono::milliseconds kWriteStallLimit{2000};
+
     // Why the last read, write or purge on the open line failed: kind and
     // sysErrno only (Kind::None when none did since Open). Kept after Close,
     // so that a front end can explain a run that has ended.

@@ -29,10 +29,6 @@ public:
     void ReleaseForExit() override;
     SerialError LastIoError() const override;
 
-    // As on POSIX: how long one write may take before it counts as stalled.
-    // A frame of 262 bytes leaves in about 25 ms at 115200 baud.
-    static constexpr std::chrono::milliseconds kWriteStallLimit{2000};
-
 private:
     void FailIo(SerialError::Kind kind, unsigned long err);
     void FailIoOrHangUp(SerialError::Kind kind, unsigned long err);

@@ -47,19 +47,9 @@ std::unique_ptr<SwitchSim> StartSim(SwitchSimConfig config = {})
     return sim;
 }
 
-// A firmware file of size bytes: pseudo-random content, so that a block sent
-// to the wrong place shows, an info record for model index 2 and the date
-// 7-12-25, and the CRC trailer.
 Bytes Firmware(std::size_t size, unsigned seed = 1)
 {
-    const Bytes record = F::InfoRecord(2, 7, 12, 25);
-    Bytes body(size - record.size() - 2);
-    unsigned value = seed;
-    for (std::uint8_t& byte : body) {
-        value = value * 1103515245u + 12345u;
-        byte = static_cast<std::uint8_t>(value >> 16);
-    }
-    return F::WithCrc(F::Join({body, record}));
+    return F::RecordedImage(size, seed);
 }
 
 std::vector<std::string> Lines(const std::string& text)

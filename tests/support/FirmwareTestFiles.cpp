@@ -60,6 +60,20 @@ std::string FirmwareTestFiles::WriteImage(const std::string& name, std::size_t s
     return Write(name, WithCrc(std::move(body)));
 }
 
+FirmwareTestFiles::Bytes FirmwareTestFiles::RecordedImage(std::size_t size, unsigned seed)
+{
+    const Bytes record = InfoRecord(2, 7, 12, 25);
+    if (size < record.size() + 2)
+        throw std::invalid_argument("an image with an info record has at least 12 bytes");
+    Bytes body(size - record.size() - 2);
+    unsigned value = seed;
+    for (std::uint8_t& byte : body) {
+        value = value * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(value >> 16);
+    }
+    return WithCrc(Join({body, record}));
+}
+
 FirmwareTestFiles::Bytes FirmwareTestFiles::ReadBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -28,6 +28,10 @@ public:
     const std::filesystem::path& Folder() const { return m_folder; }
 
     static Bytes ReadBytes(const std::string& path);
+    // An image of size bytes as a switch's firmware file is: pseudo-random
+    // content (a block sent to the wrong place shows), an info record for
+    // model index 2 (PZN442) dated 7-12-25, and the CRC trailer.
+    static Bytes RecordedImage(std::size_t size, unsigned seed = 1);
     // body followed by its CRC-16 trailer, high byte first.
     static Bytes WithCrc(Bytes body);
     // Six info bytes (model index, three date bytes, a zero, and a last byte

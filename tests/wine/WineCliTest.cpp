@@ -27,20 +27,6 @@ using F = FirmwareTestFiles;
 // twelve an AUTO scan tries, so that runs side by side never meet.
 constexpr int kNamedFrom = 20;
 
-// A firmware file of size bytes: pseudo-random content, an info record for
-// model index 2 and the date 7-12-25, and the CRC trailer.
-Bytes Firmware(std::size_t size)
-{
-    const Bytes record = F::InfoRecord(2, 7, 12, 25);
-    Bytes body(size - record.size() - 2);
-    unsigned value = 1;
-    for (std::uint8_t& byte : body) {
-        value = value * 1103515245u + 12345u;
-        byte = static_cast<std::uint8_t>(value >> 16);
-    }
-    return F::WithCrc(F::Join({body, record}));
-}
-
 std::string Cli()
 {
     return WineHost::Program("cli/kvm-upgrade-cli.exe");
@@ -73,7 +59,7 @@ TEST_F(WineCli, CheckComparesTheSwitchWithTheFile)
         {{7, 12, 26}, "KVM version is newer than firmware."},
     };
     FirmwareTestFiles files;
-    const std::string path = WineHost::WindowsPath(files.Write("fw.bin", Firmware(512)));
+    const std::string path = WineHost::WindowsPath(files.Write("fw.bin", F::RecordedImage(512)));
     for (const auto& c : cases) {
         SwitchSimConfig config;
         std::copy(std::begin(c.date), std::end(c.date), config.date);
@@ -119,7 +105,7 @@ TEST_F(WineCli, CtrlCDuringTheTransferWarnsThenAborts)
     ASSERT_TRUE(sim.Start());
     WineComLink link(sim.DevicePath(), kNamedFrom);
     FirmwareTestFiles files;
-    const std::string path = WineHost::WindowsPath(files.Write("fw.bin", Firmware(131072)));
+    const std::string path = WineHost::WindowsPath(files.Write("fw.bin", F::RecordedImage(131072)));
     ChildProcess child(WineHost::Command(
         Cli(), {"--map", "COM3=" + link.Device(), "upgrade", "--port", "COM3", "--yes", path}));
     ASSERT_TRUE(child.WaitForErr("Progress: 10 %", 60s)) << child.ErrSoFar();
@@ -139,7 +125,7 @@ TEST_F(WineCli, ExitCodesWithoutASwitch)
 {
     FirmwareTestFiles files;
     const std::string empty = WineHost::WindowsPath(files.Write("r315-07-11-30.bin", {}));
-    const std::string good = WineHost::WindowsPath(files.Write("fw.bin", Firmware(512)));
+    const std::string good = WineHost::WindowsPath(files.Write("fw.bin", F::RecordedImage(512)));
     const struct {
         std::vector<std::string> args;
         int exitCode;
@@ -208,7 +194,7 @@ TEST_P(WineUpgrade, SuccessOnlyWithTheWholeImageStored)
     ASSERT_TRUE(sim.Start());
     WineComLink link(sim.DevicePath(), kNamedFrom);
     FirmwareTestFiles files;
-    const Bytes image = Firmware(c.size);
+    const Bytes image = F::RecordedImage(c.size);
     const std::string path = WineHost::WindowsPath(files.Write("fw.bin", image));
 
     const auto result = WineHost::Run(
