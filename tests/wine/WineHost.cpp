@@ -36,7 +36,13 @@ std::vector<std::string> WineHost::Command(const std::string& program, const std
 
 ChildProcess::Result WineHost::Run(const std::string& program, const std::vector<std::string>& args)
 {
-    ChildProcess child(Command(program, args));
+    // Into files, not pipes: a process Wine starts on the side (its services,
+    // when the server is new) may keep a pipe open long after the program
+    // has ended.
+    ChildProcess::Setup setup;
+    setup.out = ChildProcess::Stream::File;
+    setup.err = ChildProcess::Stream::File;
+    ChildProcess child(Command(program, args), setup);
     return child.Wait(std::chrono::minutes(3));
 }
 

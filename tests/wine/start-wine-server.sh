@@ -14,4 +14,9 @@ fi
 find "$WINEPREFIX/dosdevices" -name 'com[0-9]*' -type l ! -name com1 -delete
 # Already running (an earlier run's, still lingering) is as good.
 wineserver -p 60 >/dev/null 2>&1 </dev/null || true
+# Wine's own services (services.exe, winedevice.exe, plugplay.exe) start with
+# the first program a new server runs, and keep its descriptors: started
+# here, they hold /dev/null, not the pipe a test reads a program's output
+# from, which would then not end until the server does.
+"$wine" wineboot >/dev/null 2>&1 </dev/null || { echo "wineboot failed in $WINEPREFIX" >&2; exit 1; }
 exit 0
