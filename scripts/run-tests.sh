@@ -17,7 +17,11 @@ passed_total=0
 failed_total=0
 
 # The five configurations are CMakePresets.json's; dir is the preset's binaryDir.
+# When the current stage (its build and its tests) began, for the summary.
+stage_start=$SECONDS
+
 configure_and_build() {
+  stage_start=$SECONDS
   local preset=$1; shift
   local dir=$1; shift
   local targets=$1; shift
@@ -47,7 +51,7 @@ run_ctest() {
   if [[ $rc -ne 0 && $failed -eq 0 ]]; then failed=1; fi
   passed_total=$((passed_total + total - failed))
   failed_total=$((failed_total + failed))
-  summary+=("$name: $((total - failed)) passed, $failed failed")
+  summary+=("$name: $((total - failed)) passed, $failed failed ($((SECONDS - stage_start)) s with its build)")
 }
 
 # Includes that cross the layers the wrong way fail before anything is built.
@@ -82,5 +86,5 @@ run_ctest "fuzz" build/fuzz -R "^fuzz_loader"
 
 echo
 printf '%s\n' "${summary[@]}"
-echo "all: $passed_total passed, $failed_total failed"
+echo "all: $passed_total passed, $failed_total failed in $SECONDS s"
 [[ $failed_total -eq 0 ]]
