@@ -125,6 +125,7 @@ TEST_F(WineCli, ExitCodesWithoutASwitch)
 {
     FirmwareTestFiles files;
     const std::string empty = WineHost::WindowsPath(files.Write("r315-07-11-30.bin", {}));
+    const std::string zeros = WineHost::WindowsPath(files.Write("r315-07-11-30.img", F::Filler(512, 0)));
     const std::string good = WineHost::WindowsPath(files.Write("fw.bin", F::RecordedImage(512)));
     const struct {
         std::vector<std::string> args;
@@ -133,6 +134,9 @@ TEST_F(WineCli, ExitCodesWithoutASwitch)
     } cases[] = {
         {{"info", good}, 0, "Model : PZN442"},
         {{"info", empty}, 2, "File is empty."},
+        {{"info", zeros}, 2, "File holds only zero bytes."},
+        // A device is never read as a file: NUL here, a COM port just as well.
+        {{"info", "NUL"}, 2, "not a regular file"},
         {{"upgrade", "--yes", "--port", "COM13", good}, 2, "COM13"},
         {{"check", "--bogus"}, 2, "--bogus"},
         {{"--version"}, 0, "1.0.0.4"},
