@@ -11,7 +11,19 @@ export WINEPREFIX=$2 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 if [ ! -d "$WINEPREFIX/dosdevices" ]; then
   "$wine" wineboot --init >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX" >&2; exit 1; }
 fi
-find "$WINEPREFIX/dosdevices" -name 'com[0-9]*' -type l ! -name com1 -delete
+# Wine gives the host's own serial lines (/dev/ttyS0 ...) the first free COM
+# numbers, where an AUTO scan of a test would write its probes into them.
+# Hidden as COM1 to COM12, they get COM13 on; a server that ran without this
+# is ended, so that the next one numbers the ports anew.
+ports='HKLM\Software\Wine\Ports'
+if ! "$wine" reg query "$ports" /v COM12 >/dev/null 2>&1 </dev/null; then
+  for n in 1 2 3 4 5 6 7 8 9 10 11 12; do
+    "$wine" reg add "$ports" /v "COM$n" /t REG_SZ /d '' /f >/dev/null 2>&1 </dev/null
+  done
+  wineserver -k >/dev/null 2>&1 </dev/null
+  wineserver -w >/dev/null 2>&1 </dev/null
+fi
+find "$WINEPREFIX/dosdevices" -name 'com[0-9]*' -type l -delete
 # Already running (an earlier run's, still lingering) is as good.
 wineserver -p 60 >/dev/null 2>&1 </dev/null || true
 # Wine's own services (services.exe, winedevice.exe, plugplay.exe) start with
