@@ -86,8 +86,16 @@ FirmwareFileResult ReadFirmwareFile(const std::string& path, std::uint8_t* buffe
     // the type is then checked on the descriptor itself, not on the name,
     // which could be swapped in between.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_BINARY);
-    if (fd < 0)
-        return Failed(ErrorForOpenErrno(errno), errno);
+    if (fd < 0) {
+        const int err = errno;
+#ifdef _WIN32
+        // The Windows C runtime refuses a folder with EACCES, not EISDIR.
+        struct stat folder {};
+        if (err == EACCES && ::stat(path.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode))
+            return Failed(Error::IsDirectory, EISDIR);
+#endif
+        return Failed(ErrorForOpenErrno(err), err);
+    }
 
     struct stat st {};
     if (::fstat(fd, &st) != 0) {

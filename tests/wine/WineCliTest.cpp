@@ -138,6 +138,7 @@ TEST_F(WineCli, ExitCodesWithoutASwitch)
         // A device is never read as a file: NUL here, a COM port just as well.
         {{"info", "NUL"}, 2, "not a regular file"},
         {{"upgrade", "--yes", "--port", "COM13", good}, 2, "COM13"},
+        {{"info", WineHost::WindowsPath(files.PathOf("."))}, 2, "is a directory"},
         {{"check", "--bogus"}, 2, "--bogus"},
         {{"--version"}, 0, "1.0.0.4"},
     };
