@@ -88,12 +88,11 @@ FirmwareFileResult ReadFirmwareFile(const std::string& path, std::uint8_t* buffe
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_BINARY);
     if (fd < 0) {
         const int err = errno;
-#ifdef _WIN32
-        // The Windows C runtime refuses a folder with EACCES, not EISDIR.
+        // The Windows C runtime refuses a folder with EACCES, not EISDIR;
+        // a folder is named as such wherever it is refused.
         struct stat folder {};
         if (err == EACCES && ::stat(path.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode))
             return Failed(Error::IsDirectory, EISDIR);
-#endif
         return Failed(ErrorForOpenErrno(err), err);
     }
 

@@ -117,8 +117,8 @@ bool Win32SerialBackend::Open(const std::string& device, int baudRate, SerialErr
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = TWOSTOPBITS;
-    // Never sent (no XON/XOFF flow control), but drivers refuse equal ones
-    // (IOCTL_SERIAL_SET_CHARS answers STATUS_INVALID_PARAMETER).
+    // Never sent (no XON/XOFF flow control), but SetCommState fails when the
+    // two are equal, as they would be left at 0.
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
     if (!::SetCommState(handle, &dcb)) {
