@@ -1,6 +1,7 @@
 #include "cli/CliServices.h"
 
 #include <algorithm>
+#include <chrono>
 #include <istream>
 #include <ostream>
 
@@ -13,6 +14,10 @@ namespace {
 constexpr int kBarWidth = 40;
 constexpr int kMinBarWidth = 10;
 constexpr int kBarDecoration = 8; // "[" "] " "nnn" " %"
+
+// How long a prompt whose read ended without an answer waits for the
+// interrupt that may have ended it.
+constexpr std::chrono::milliseconds kInterruptGrace{200};
 
 // Clears the terminal line the cursor is on and goes to its start.
 const char kEraseLine[] = "\r\033[K";
@@ -152,6 +157,7 @@ void CliServices::Abandon(const std::string& text)
     m_out.flush();
     m_err.flush();
     m_closed = true;
+    m_abandoned.notify_all();
 }
 
 void CliServices::SetStatus(const std::string& text)
@@ -269,8 +275,16 @@ bool CliServices::Confirm(const std::string& text, const std::string& caption)
     std::string answer;
     const bool answered = static_cast<bool>(std::getline(m_in, answer));
 
-    std::lock_guard lock(m_mutex);
-    if (!m_closed && !answered) {
+    std::unique_lock lock(m_mutex);
+    if (!answered) {
+        // Ctrl-C on a Windows console also ends the read, and the handler
+        // that reports it may come a moment later; an interrupt, not "no",
+        // must decide how the run ends.
+        m_abandoned.wait_for(lock, kInterruptGrace, [this] { return m_closed; });
+        if (m_closed) {
+            // The interrupt ends the process with its own status.
+            m_abandoned.wait(lock, [] { return false; });
+        }
         m_err << "\n";
         m_err.flush();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -96,6 +97,7 @@ private:
     bool m_shared = false;
     int m_columns = 80;
     bool m_closed = false; // after Abandon: nothing more is written
+    std::condition_variable m_abandoned; // m_closed became true
     std::string m_status;
     std::string m_shownStatus;
     std::string m_shownLog;

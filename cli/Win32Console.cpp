@@ -26,13 +26,27 @@ bool IsConsole(HANDLE handle)
 void PrepareProcess()
 {
     // A pipe whose reader has gone fails the write (ERROR_NO_DATA); nothing
-    // is raised, so there is nothing to ignore.
+    // is raised, so there is nothing to ignore. The live progress line is
+    // redrawn with "\r\033[K", which a console shows as it is meant only
+    // with virtual terminal processing on (Windows 10 and later).
+    for (const DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE handle = ::GetStdHandle(which);
+        DWORD mode = 0;
+        if (::GetConsoleMode(handle, &mode))
+            ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
 }
 
 bool IsTerminal(int fd)
 {
     // _isatty is true for NUL as well; only a console is somebody's screen.
-    return IsConsole(HandleOf(fd));
+    // An output console counts only where it understands the escape
+    // sequences of the live line; elsewhere progress is printed as lines.
+    DWORD mode = 0;
+    const HANDLE handle = HandleOf(fd);
+    if (handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode))
+        return false;
+    return fd == 0 || (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 bool SameDestination(int a, int b)

@@ -32,11 +32,8 @@ public:
     void ReleaseForExit() override;
     SerialError LastIoError() const override;
 
-    // How long Close waits for the output queue to empty before the settings
-    // found at Open go back: the last frame must leave at our speed, not at
-    // the restored one. ReleaseForExit, on the way to the process's end,
-    // waits much less.
-    static constexpr std::chrono::milliseconds kCloseDrainLimit{500};
+    // ReleaseForExit, on the way to the process's end, waits much less for
+    // the output queue than Close (kCloseDrainLimit).
     static constexpr std::chrono::milliseconds kExitDrainLimit{50};
 
 private:

@@ -42,6 +42,11 @@ public:
     // about 25 ms at 115200 baud.
     static constexpr std::chrono::milliseconds kWriteStallLimit{2000};
 
+    // How long Close waits for the output queue to empty: the last frame
+    // (the end of the image) must leave before the port goes, at our speed,
+    // not dropped with the handle or sent at settings put back.
+    static constexpr std::chrono::milliseconds kCloseDrainLimit{500};
+
     // Why the last read, write or purge on the open line failed: kind and
     // sysErrno only (Kind::None when none did since Open). Kept after Close,
     // so that a front end can explain a run that has ended.

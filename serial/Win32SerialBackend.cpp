@@ -54,6 +54,15 @@ bool IsGoneError(DWORD err)
     }
 }
 
+// "COM27", "com3": a port name without the \\.\ prefix.
+bool IsBareComName(const std::string& device)
+{
+    if (device.size() < 4 || (device[0] != 'C' && device[0] != 'c') || (device[1] != 'O' && device[1] != 'o')
+        || (device[2] != 'M' && device[2] != 'm'))
+        return false;
+    return std::all_of(device.begin() + 3, device.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 void Fail(SerialError& error, Kind kind, DWORD err)
 {
     error.kind = kind;
@@ -84,8 +93,10 @@ bool Win32SerialBackend::Open(const std::string& device, int baudRate, SerialErr
         Fail(error, Kind::AlreadyOpen, 0);
         return false;
     }
-    // Read and write, no other opener, never create, no overlapped I/O.
-    HANDLE handle = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    // Read and write, no other opener, never create, no overlapped I/O. A
+    // bare "COM12" names a port only up to COM9: \\.\ reaches them all.
+    const std::string name = IsBareComName(device) ? "\\\\.\\" + device : device;
+    HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD err = ::GetLastError();
@@ -106,7 +117,8 @@ bool Win32SerialBackend::Open(const std::string& device, int baudRate, SerialErr
         return false;
     }
     // Every field not set here stays 0: no parity checking, no flow control
-    // of any kind, no special characters, no abort on a line error.
+    // of any kind, no error or end-of-file character, no abort on a line
+    // error.
     DCB dcb;
     std::memset(&dcb, 0, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
@@ -146,6 +158,12 @@ void Win32SerialBackend::Close()
 {
     if (!m_handleValid)
         return;
+    if (!m_dead) {
+        // A driver may drop what is still queued when its handle closes.
+        m_watchdog.Arm(kCloseDrainLimit);
+        ::FlushFileBuffers(AsHandle(m_handle));
+        m_watchdog.Disarm();
+    }
     ::CloseHandle(AsHandle(m_handle));
     m_handle = nullptr;
     m_handleValid = false;

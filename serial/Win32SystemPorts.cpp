@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "serial/PortTable.h"
@@ -51,16 +52,29 @@ std::string Upper(std::string text)
     return text;
 }
 
-// COM2 before COM10.
+// COM2 before COM10; a number of any length, compared as digits.
 bool NaturalLess(const std::string& a, const std::string& b)
 {
-    const auto number = [](const std::string& name) {
+    const auto split = [](const std::string& name) {
         std::size_t i = name.size();
         while (i > 0 && std::isdigit(static_cast<unsigned char>(name[i - 1])))
             --i;
-        return std::make_pair(name.substr(0, i), i < name.size() ? std::stol(name.substr(i)) : -1L);
+        std::string digits = name.substr(i);
+        digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+        return std::make_tuple(Upper(name.substr(0, i)), digits.size(), digits);
     };
-    return number(a) < number(b);
+    return split(a) < split(b);
+}
+
+// "COM27" for \\.\COM27 or COM27, empty for a device of another kind.
+std::string PortOf(const std::string& device)
+{
+    std::string port = Upper(device);
+    if (port.rfind(kDevicePrefix, 0) == 0)
+        port.erase(0, sizeof kDevicePrefix - 1);
+    const bool isCom = port.size() > 3 && port.compare(0, 3, "COM") == 0
+        && std::all_of(port.begin() + 3, port.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return isCom ? port : std::string();
 }
 
 } // namespace
@@ -79,23 +93,31 @@ PortTable SystemPorts::DefaultTable()
 std::string SystemPorts::Listing(const PortTable& inUse)
 {
     std::vector<std::string> present = PresentPorts();
+    for (std::string& port : present)
+        port = Upper(port);
     std::sort(present.begin(), present.end(), NaturalLess);
+    const auto isPresent = [&present](const std::string& port) {
+        return std::find(present.begin(), present.end(), port) != present.end();
+    };
+
     std::string text;
-    for (const std::string& port : present) {
-        const std::string device = kDevicePrefix + port;
-        std::string reachedAs;
-        for (const auto& [name, mapped] : inUse.Entries()) {
-            if (Upper(mapped) == Upper(device) || Upper(mapped) == Upper(port)) {
-                reachedAs = name;
-                break;
-            }
+    std::vector<std::string> reached;
+    for (const auto& [name, device] : inUse.Entries()) {
+        const std::string port = PortOf(device);
+        if (!port.empty() && isPresent(port)) {
+            text += name + "  " + device + "\n";
+            reached.push_back(port);
+        } else if (Upper(device) != kDevicePrefix + name) {
+            // Given with --map: shown even when the system does not list it.
+            text += name + "  " + device + "  (not among the system's serial ports)\n";
         }
-        if (!reachedAs.empty())
-            text += reachedAs + "  " + device + "\n";
-        else
-            text += "-     " + device + "  (not reachable as COM1 to COM12: --map COMn=" + device + ")\n";
     }
-    if (present.empty())
-        text += "(no serial ports present)\n";
+    for (const std::string& port : present) {
+        if (std::find(reached.begin(), reached.end(), port) == reached.end())
+            text += "-     " + std::string(kDevicePrefix) + port + "  (not reachable as COM1 to COM12: --map COMn="
+                + kDevicePrefix + port + ")\n";
+    }
+    if (text.empty())
+        text = "(no serial ports present)\n";
     return text;
 }
