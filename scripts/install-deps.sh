@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing kvm-upgrade needs on Debian 12, and says
-# nothing when everything is already there.
+# nothing when everything is already there. --windows adds what the Windows
+# programs need: the MinGW-w64 cross compiler, and Wine to test them.
 set -euo pipefail
 
 packages=(
@@ -10,8 +11,10 @@ packages=(
   fonts-liberation
   xvfb xauth libxcb-cursor0
   clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
 )
+if [[ "${1:-}" == "--windows" ]]; then
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

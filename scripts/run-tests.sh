@@ -9,7 +9,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/install-deps.sh" --windows
 
 jobs=$(nproc)
 summary=()
