@@ -5,6 +5,8 @@
 #   options/, serial/, firmware/  each only itself
 #   kvm/                          kvm/ and the bottom layer
 #   ui/, cli/                     themselves, kvm/ and the bottom layer; never each other
+#   ui/qt/, ui/win32/             the two dialogs: never each other; ui/ itself (what
+#                                 they share) includes neither
 #   tools/                        itself and the bottom layer: the simulator is the
 #                                 independent check on the product, so never kvm/ or above
 #   tests/, bench/                anything
@@ -58,6 +60,33 @@ for dir in */; do
       failures=$((failures + 1))
     fi
   done < <(grep -rnE --include='*.cpp' --include='*.h' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$folder" || true)
+done
+
+# Inside ui/: each dialog is its window system's alone, and what they share
+# knows neither.
+declare -A forbidden_in_ui=(
+  [ui/qt]="ui/win32"
+  [ui/win32]="ui/qt"
+  [ui]="ui/qt ui/win32"
+)
+for part in "${!forbidden_in_ui[@]}"; do
+  [[ -d $part ]] || continue
+  depth=()
+  [[ $part == ui ]] && depth=(--exclude-dir=qt --exclude-dir=win32)
+  while IFS= read -r hit; do
+    file=${hit%%:*}
+    rest=${hit#*:}
+    line=${rest%%:*}
+    [[ ${rest#*:} =~ \"([^\"]*)\" ]] || continue
+    include=${BASH_REMATCH[1]}
+    for banned in ${forbidden_in_ui[$part]}; do
+      if [[ $include == "$banned"/* ]]; then
+        echo "check-layers: $file:$line: #include \"$include\": $part/ may not include $banned/" >&2
+        failures=$((failures + 1))
+      fi
+    done
+  done < <(grep -rnE "${depth[@]}" --include='*.cpp' --include='*.h' --include='*.rc' \
+             '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$part" || true)
 done
 
 if ((failures > 0)); then

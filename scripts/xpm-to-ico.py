@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the Windows icon (.ico, one 32x32 32-bit image) from the dialog's
 XPM, so that both platforms show the same picture.
-Usage: scripts/xpm-to-ico.py ui/kvm-upgrade.xpm cmake/windows/kvm-upgrade.ico"""
+Usage: scripts/xpm-to-ico.py ui/qt/kvm-upgrade.xpm cmake/windows/kvm-upgrade.ico"""
 import re
 import struct
 import sys

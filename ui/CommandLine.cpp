@@ -6,7 +6,7 @@
 CommandLine CommandLine::Parse(int argc, const char* const* argv)
 {
     CommandLine result;
-    result.qtArgs.emplace_back(argc > 0 && argv[0] ? argv[0] : "kvm-upgrade");
+    result.toolkitArgs.emplace_back(argc > 0 && argv[0] ? argv[0] : "kvm-upgrade");
     for (int i = 1; i < argc && result.error.empty(); ++i) {
         const std::string arg = argv[i];
         const LongOption option = LongOption::Split(arg);
@@ -43,9 +43,9 @@ CommandLine CommandLine::Parse(int argc, const char* const* argv)
         } else if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') {
             // Perhaps the toolkit's own (-platform, -style ...); whatever it
             // does not take is refused once it has had its look.
-            result.qtArgs.push_back(arg);
+            result.toolkitArgs.push_back(arg);
             if (i + 1 < argc && argv[i + 1][0] != '-')
-                result.qtArgs.emplace_back(argv[++i]);
+                result.toolkitArgs.emplace_back(argv[++i]);
         } else {
             result.error = "unknown option " + arg;
         }
@@ -75,7 +75,8 @@ std::string CommandLine::Usage()
            "\n"
            "  --map COMn=DEVICE   use DEVICE as COMn (repeatable; replaces the detected ports)\n"
            "  --list-ports        print the port table in use and exit\n"
-           "  --screenshot FILE   write a PNG of the dialog as it opens and exit (no display needed)\n"
+           "  --screenshot FILE   write a picture of the dialog as it opens and exit\n"
+           "                      (PNG on Linux, no display needed; BMP on Windows)\n"
            "  --version           print the version and exit\n"
            "  --help              print this text and exit\n";
 }

@@ -22,7 +22,7 @@ public:
     bool showVersion = false;
     bool listPorts = false;
     std::vector<std::string> maps;    // "COMn=DEVICE", in the order given
-    std::string screenshot;           // PNG to write instead of running, empty = none
-    std::vector<std::string> qtArgs;  // program name and whatever is left for the toolkit
+    std::string screenshot;           // picture to write instead of running, empty = none
+    std::vector<std::string> toolkitArgs; // program name and whatever is left for the window toolkit
     std::string error;                // empty when the arguments made sense
 };

@@ -43,7 +43,7 @@ void CommandLineTest::parse_data()
     QTest::addColumn<QString>("flags");      // h v l for help, version, list-ports
     QTest::addColumn<QStringList>("maps");
     QTest::addColumn<QString>("screenshot");
-    QTest::addColumn<QStringList>("qtArgs"); // after the program name
+    QTest::addColumn<QStringList>("toolkitArgs"); // after the program name
     QTest::addColumn<bool>("error");
 
     QTest::newRow("nothing") << QStringList() << "" << QStringList() << "" << QStringList() << false;
@@ -75,7 +75,7 @@ void CommandLineTest::parse()
     QFETCH(QString, flags);
     QFETCH(QStringList, maps);
     QFETCH(QString, screenshot);
-    QFETCH(QStringList, qtArgs);
+    QFETCH(QStringList, toolkitArgs);
     QFETCH(bool, error);
 
     std::vector<std::string> storage;
@@ -88,7 +88,7 @@ void CommandLineTest::parse()
     QCOMPARE(options.listPorts, flags.contains('l'));
     QCOMPARE(ToQt(options.maps), maps);
     QCOMPARE(QString::fromStdString(options.screenshot), screenshot);
-    QCOMPARE(ToQt(options.qtArgs), QStringList{"kvm-upgrade"} + qtArgs);
+    QCOMPARE(ToQt(options.toolkitArgs), QStringList{"kvm-upgrade"} + toolkitArgs);
 }
 
 void CommandLineTest::portTable()

@@ -8,7 +8,7 @@
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
 #include "tools/SwitchSim.h"
-#include "ui/CUpgradeDlg.h"
+#include "ui/qt/CUpgradeDlg.h"
 
 // The process-wide objects of one run of the program, made afresh for each
 // test: the shared state, the port (looking names up in its own table) and

@@ -1,7 +1,7 @@
 #include <QRect>
 #include <QTest>
 
-#include "ui/DialogUnits.h"
+#include "ui/qt/DialogUnits.h"
 
 class DialogUnitsTest : public QObject {
     Q_OBJECT

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "kvm/KvmOperations.h"
-#include "ui/CUpgradeDlg.h"
+#include "ui/qt/CUpgradeDlg.h"
 
 // A dialog whose worker stops at its first log trim until the test lets it
 // go on: the run is then certainly in progress, however fast the switch.

@@ -15,7 +15,7 @@
 #include "kvm/KvmOperations.h"
 #include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
-#include "ui/CUpgradeDlg.h"
+#include "ui/qt/CUpgradeDlg.h"
 
 namespace {
 

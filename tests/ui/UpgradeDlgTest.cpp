@@ -27,9 +27,9 @@
 #include "kvm/SystemTexts.h"
 #include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
-#include "ui/CUpgradeDlg.h"
-#include "ui/LogPane.h"
-#include "ui/MessageBoxes.h"
+#include "ui/qt/CUpgradeDlg.h"
+#include "ui/qt/LogPane.h"
+#include "ui/qt/MessageBoxes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/CUpgradeDlg.h"
+#include "ui/qt/CUpgradeDlg.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -16,10 +16,10 @@
 #include "kvm/KvmOperations.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
-#include "ui/DialogUnits.h"
-#include "ui/LogPane.h"
-#include "ui/MessageBoxes.h"
-#include "ui/kvm-upgrade.xpm"
+#include "ui/qt/DialogUnits.h"
+#include "ui/qt/LogPane.h"
+#include "ui/qt/MessageBoxes.h"
+#include "ui/qt/kvm-upgrade.xpm"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/LogPane.h"
+#include "ui/qt/LogPane.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,9 +1,9 @@
-#include "ui/CUpgradeApp.h"
+#include "ui/qt/CUpgradeApp.h"
 
 #include <QPixmap>
 
 #include "kvm/Version.h"
-#include "ui/CUpgradeDlg.h"
+#include "ui/qt/CUpgradeDlg.h"
 
 CUpgradeApp::CUpgradeApp(int& argc, char** argv) : QApplication(argc, argv)
 {

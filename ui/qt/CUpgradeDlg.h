@@ -11,7 +11,7 @@
 
 #include "kvm/DialogServices.h"
 #include "kvm/SystemTexts.h"
-#include "ui/DialogThreadQueue.h"
+#include "ui/qt/DialogThreadQueue.h"
 
 class KvmOperations;
 class LogPane;

@@ -10,7 +10,7 @@
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
 #include "serial/StandardStreams.h"
-#include "ui/CUpgradeApp.h"
+#include "ui/qt/CUpgradeApp.h"
 #include "ui/CommandLine.h"
 
 int main(int argc, char** argv)
@@ -43,12 +43,12 @@ int main(int argc, char** argv)
     if (!options.screenshot.empty())
         qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
 
-    std::vector<std::string> qtArgs = options.qtArgs;
+    std::vector<std::string> toolkitArgs = options.toolkitArgs;
     std::vector<char*> qtArgv;
-    for (std::string& arg : qtArgs)
+    for (std::string& arg : toolkitArgs)
         qtArgv.push_back(arg.data());
     qtArgv.push_back(nullptr);
-    int qtArgc = static_cast<int>(qtArgs.size());
+    int qtArgc = static_cast<int>(toolkitArgs.size());
 
     // The application object first, then the shared texts, then the one
     // serial port, closed.

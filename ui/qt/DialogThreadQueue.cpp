@@ -1,4 +1,4 @@
-#include "ui/DialogThreadQueue.h"
+#include "ui/qt/DialogThreadQueue.h"
 
 #include <cerrno>
 #include <fcntl.h>
