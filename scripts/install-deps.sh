@@ -9,7 +9,7 @@ packages=(
   libgtest-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-liberation
-  xvfb xauth libxcb-cursor0
+  xvfb xauth libxcb-cursor0 python3
   clang libclang-rt-14-dev
 )
 if [[ "${1:-}" == "--windows" ]]; then

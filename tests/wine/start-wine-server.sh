@@ -31,4 +31,10 @@ wineserver -p 60 >/dev/null 2>&1 </dev/null || true
 # here, they hold /dev/null, not the pipe a test reads a program's output
 # from, which would then not end until the server does.
 "$wine" wineboot >/dev/null 2>&1 </dev/null || { echo "wineboot failed in $WINEPREFIX" >&2; exit 1; }
+# For the dialog: windows framed by Wine itself (Xvfb has no window manager
+# to do it), and the dialog's Courier New, which Wine does not ship, as the
+# font made to its metrics.
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 </dev/null &&
+"$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Courier New' /d 'Liberation Mono' /f \
+  >/dev/null 2>&1 </dev/null || { echo "cannot set the dialog's registry values in $WINEPREFIX" >&2; exit 1; }
 exit 0
