@@ -97,7 +97,29 @@ void ExpectPaintedBmp(const std::string& path)
 
 class WineDialog : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { WineHost::Prepare(); }
+    // A prefix of its own, readied here on this run's X server: Wine's
+    // desktop belongs to the server that first shows a window, and goes
+    // when the X server goes. The command line's tests never meet it, and
+    // the prefix's server ends with this run.
+    static void SetUpTestSuite()
+    {
+        WineHost::Prepare(KVM_DIALOG_WINE_PREFIX);
+        ChildProcess::Setup intoFiles;
+        intoFiles.out = ChildProcess::Stream::File;
+        intoFiles.err = ChildProcess::Stream::File;
+        const auto ready = ChildProcess({"/bin/sh", std::string(KVM_SOURCE_DIR) + "/tests/wine/start-wine-server.sh",
+                                         KVM_WINE, KVM_DIALOG_WINE_PREFIX, "fresh"},
+                                        intoFiles)
+                               .Wait(std::chrono::minutes(5));
+        ASSERT_EQ(ready.exitCode, 0) << Trace(ready);
+    }
+    static void TearDownTestSuite()
+    {
+        ChildProcess::Setup quiet;
+        quiet.out = ChildProcess::Stream::Null;
+        quiet.err = ChildProcess::Stream::Null;
+        ChildProcess({"/bin/sh", "-c", "wineserver -k; wineserver -w"}, quiet).Wait(std::chrono::minutes(1));
+    }
 
     // Runs the named cases of the Windows test program with the switch
     // behind a COM port of Wine's, the file given.

@@ -8,15 +8,22 @@
 
 namespace {
 
-std::string Prefix()
+std::string& Prefix()
 {
-    return std::string(KVM_WINDOWS_BUILD_DIR) + "/wineprefix";
+    static std::string prefix = WineHost::DefaultPrefix();
+    return prefix;
 }
 
 } // namespace
 
-void WineHost::Prepare()
+std::string WineHost::DefaultPrefix()
 {
+    return std::string(KVM_WINDOWS_BUILD_DIR) + "/wineprefix";
+}
+
+void WineHost::Prepare(const std::string& prefix)
+{
+    Prefix() = prefix;
     ::setenv("WINEPREFIX", Prefix().c_str(), 1);
     ::setenv("WINEDEBUG", "-all", 1);
     ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);

@@ -12,7 +12,9 @@ class WineHost {
 public:
     // Sets WINEPREFIX (and quiets Wine) for every child; once, before any
     // thread starts.
-    static void Prepare();
+    static void Prepare(const std::string& prefix = DefaultPrefix());
+    // The Wine prefix of the Windows build folder.
+    static std::string DefaultPrefix();
 
     // A program of the Windows build, by its path under that build folder.
     static std::string Program(const std::string& relativePath);

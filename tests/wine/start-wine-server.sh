@@ -4,10 +4,16 @@
 # minute after its last program, so that each run does not start its own.
 # The server's output goes nowhere: a server started by a program under test
 # would dump its objects into that program's stderr at its end.
-#   start-wine-server.sh WINE PREFIX
+#   start-wine-server.sh WINE PREFIX [fresh]
+# fresh: a server an earlier run left on this prefix is ended first (the
+# dialog's prefix: its desktop belonged to that run's X server, now gone).
 set -u
 wine=$1
 export WINEPREFIX=$2 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+if [ "${3:-}" = fresh ] && [ -d "$WINEPREFIX" ]; then
+  wineserver -k >/dev/null 2>&1 </dev/null || true
+  wineserver -w >/dev/null 2>&1 </dev/null || true
+fi
 if [ ! -d "$WINEPREFIX/dosdevices" ]; then
   "$wine" wineboot --init >/dev/null 2>&1 || { echo "wineboot failed in $WINEPREFIX" >&2; exit 1; }
 fi
