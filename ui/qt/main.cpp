@@ -10,6 +10,7 @@
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
 #include "serial/StandardStreams.h"
+#include "serial/SystemPorts.h"
 #include "ui/qt/CUpgradeApp.h"
 #include "ui/CommandLine.h"
 
@@ -36,7 +37,7 @@ int main(int argc, char** argv)
         return 2;
     }
     if (options.listPorts) {
-        std::cout << PortTable::Process().Listing();
+        std::cout << SystemPorts::Listing(PortTable::Process());
         return 0;
     }
     // A picture of the dialog needs no window system.

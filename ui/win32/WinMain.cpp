@@ -10,6 +10,7 @@
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
 #include "serial/StandardStreams.h"
+#include "serial/SystemPorts.h"
 #include "ui/CommandLine.h"
 #include "ui/win32/CUpgradeApp.h"
 #include "ui/win32/ParentConsole.h"
@@ -41,7 +42,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return 2;
     }
     if (options.listPorts) {
-        std::cout << PortTable::Process().Listing();
+        std::cout << SystemPorts::Listing(PortTable::Process());
         return 0;
     }
 
