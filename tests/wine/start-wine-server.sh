@@ -1,7 +1,9 @@
 #!/bin/sh
 # Readies the Wine prefix for a test run: made when missing, cleared of COM
-# links that a killed run left, and served by one Wine server that stays a
-# minute after its last program, so that each run does not start its own.
+# links that a killed run left, and served by one Wine server that stays
+# until the run ends it (wineserver -k, the fixture's cleanup), however long
+# the run's tests leave it idle: a program under test that started a server
+# of its own would find Wine's services not yet running and no COM port.
 # The server's output goes nowhere: a server started by a program under test
 # would dump its objects into that program's stderr at its end.
 #   start-wine-server.sh WINE PREFIX [fresh]
@@ -30,8 +32,8 @@ if ! "$wine" reg query "$ports" /v COM12 >/dev/null 2>&1 </dev/null; then
   wineserver -w >/dev/null 2>&1 </dev/null
 fi
 find "$WINEPREFIX/dosdevices" -name 'com[0-9]*' -type l -delete
-# Already running (an earlier run's, still lingering) is as good.
-wineserver -p 60 >/dev/null 2>&1 </dev/null || true
+# Already running (an earlier run's, left by a killed run) is as good.
+wineserver -p >/dev/null 2>&1 </dev/null || true
 # Wine's own services (services.exe, winedevice.exe, plugplay.exe) start with
 # the first program a new server runs, and keep its descriptors: started
 # here, they hold /dev/null, not the pipe a test reads a program's output
