@@ -1,7 +1,11 @@
 #include "ui/CommandLine.h"
 
+#include <ostream>
+
 #include "options/LongOption.h"
 #include "serial/PortTable.h"
+#include "serial/SystemPorts.h"
+#include "kvm/Version.h"
 
 CommandLine CommandLine::Parse(int argc, const char* const* argv)
 {
@@ -79,4 +83,33 @@ std::string CommandLine::Usage()
            "                      (PNG on Linux, no display needed; BMP on Windows)\n"
            "  --version           print the version and exit\n"
            "  --help              print this text and exit\n";
+}
+
+std::optional<int> CommandLine::RunEarly(std::ostream& out, std::ostream& err, bool refuseOtherArgs) const
+{
+    std::string problem = error;
+    if (problem.empty() && refuseOtherArgs && toolkitArgs.size() > 1)
+        problem = "unknown option " + toolkitArgs[1];
+    if (!problem.empty()) {
+        err << "kvm-upgrade: " << problem << "\n" << Usage();
+        return 2;
+    }
+    if (showHelp) {
+        out << Usage();
+        return 0;
+    }
+    if (showVersion) {
+        out << KVM_VERSION << "\n";
+        return 0;
+    }
+    std::string mapError;
+    if (!ApplyPortTable(PortTable::Process(), mapError)) {
+        err << "kvm-upgrade: " << mapError << "\n";
+        return 2;
+    }
+    if (listPorts) {
+        out << SystemPorts::Listing(PortTable::Process());
+        return 0;
+    }
+    return std::nullopt;
 }

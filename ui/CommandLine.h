@@ -1,5 +1,7 @@
 #pragma once
 
+#include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,14 @@ public:
     bool ApplyPortTable(PortTable& table, std::string& error) const;
 
     static std::string Usage();
+
+    // What both dialog programs do before any window exists: a bad option
+    // (2), --help, --version, the port table from --map (2 when a map is
+    // bad) and --list-ports. Returns the exit status when the program ends
+    // here, nothing when the dialog is to run.
+    // refuseOtherArgs: options left over for a window toolkit are an error
+    // where there is none to take them.
+    std::optional<int> RunEarly(std::ostream& out, std::ostream& err, bool refuseOtherArgs) const;
 
     bool showHelp = false;
     bool showVersion = false;

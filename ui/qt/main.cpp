@@ -2,15 +2,13 @@
 #include <QString>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "kvm/SharedState.h"
-#include "kvm/Version.h"
 #include "serial/CSerialPort.h"
-#include "serial/PortTable.h"
 #include "serial/StandardStreams.h"
-#include "serial/SystemPorts.h"
 #include "ui/qt/CUpgradeApp.h"
 #include "ui/CommandLine.h"
 
@@ -19,27 +17,9 @@ int main(int argc, char** argv)
     // Before anything is opened: a serial port must not become stdout.
     ReopenClosedStandardStreams();
     const CommandLine options = CommandLine::Parse(argc, argv);
-    if (!options.error.empty()) {
-        std::cerr << "kvm-upgrade: " << options.error << "\n" << CommandLine::Usage();
-        return 2;
-    }
-    if (options.showHelp) {
-        std::cout << CommandLine::Usage();
-        return 0;
-    }
-    if (options.showVersion) {
-        std::cout << KVM_VERSION << "\n";
-        return 0;
-    }
-    std::string error;
-    if (!options.ApplyPortTable(PortTable::Process(), error)) {
-        std::cerr << "kvm-upgrade: " << error << "\n";
-        return 2;
-    }
-    if (options.listPorts) {
-        std::cout << SystemPorts::Listing(PortTable::Process());
-        return 0;
-    }
+    // Qt takes the options left over (-platform ...).
+    if (const std::optional<int> status = options.RunEarly(std::cout, std::cerr, false))
+        return *status;
     // A picture of the dialog needs no window system.
     if (!options.screenshot.empty())
         qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
