@@ -28,6 +28,16 @@ declare -A allowed=(
   [bench]="*"
 )
 
+# One grep hit, file:line:#include "target/...", into file, line and include;
+# false when the line names no quoted include.
+split_hit() {
+  local rest=${1#*:}
+  file=${1%%:*}
+  line=${rest%%:*}
+  [[ ${rest#*:} =~ \"([^\"]*)\" ]] || return 1
+  include=${BASH_REMATCH[1]}
+}
+
 failures=0
 cd "$root"
 for dir in */; do
@@ -47,11 +57,7 @@ for dir in */; do
   [[ $rule == "*" ]] && continue
   # file:line:#include "target/..."
   while IFS= read -r hit; do
-    file=${hit%%:*}
-    rest=${hit#*:}
-    line=${rest%%:*}
-    [[ ${rest#*:} =~ \"([^\"]*)\" ]] || continue
-    include=${BASH_REMATCH[1]}
+    split_hit "$hit" || continue
     target=${include%%/*}
     # Only the project's own folders are ruled on; anything else is not ours.
     [[ $include == */* && -n ${allowed[$target]+set} ]] || continue
@@ -74,11 +80,7 @@ for part in "${!forbidden_in_ui[@]}"; do
   depth=()
   [[ $part == ui ]] && depth=(--exclude-dir=qt --exclude-dir=win32)
   while IFS= read -r hit; do
-    file=${hit%%:*}
-    rest=${hit#*:}
-    line=${rest%%:*}
-    [[ ${rest#*:} =~ \"([^\"]*)\" ]] || continue
-    include=${BASH_REMATCH[1]}
+    split_hit "$hit" || continue
     for banned in ${forbidden_in_ui[$part]}; do
       if [[ $include == "$banned"/* ]]; then
         echo "check-layers: $file:$line: #include \"$include\": $part/ may not include $banned/" >&2

@@ -89,7 +89,7 @@ Win32SerialBackend::~Win32SerialBackend()
 bool Win32SerialBackend::Open(const std::string& device, int baudRate, SerialError& error)
 {
     error.device = device;
-    if (m_handleValid) {
+    if (m_handle != nullptr) {
         Fail(error, Kind::AlreadyOpen, 0);
         return false;
     }
@@ -140,7 +140,6 @@ bool Win32SerialBackend::Open(const std::string& device, int baudRate, SerialErr
         return false;
     }
     m_handle = handle;
-    m_handleValid = true;
     m_dead = false;
     m_ioError = Kind::None;
     m_ioErrno = 0;
@@ -151,12 +150,12 @@ bool Win32SerialBackend::Open(const std::string& device, int baudRate, SerialErr
 
 bool Win32SerialBackend::IsOpen() const
 {
-    return m_handleValid;
+    return m_handle != nullptr;
 }
 
 void Win32SerialBackend::Close()
 {
-    if (!m_handleValid)
+    if (m_handle == nullptr)
         return;
     if (!m_dead) {
         // A driver may drop what is still queued when its handle closes.
@@ -166,13 +165,12 @@ void Win32SerialBackend::Close()
     }
     ::CloseHandle(AsHandle(m_handle));
     m_handle = nullptr;
-    m_handleValid = false;
     m_dead = false;
 }
 
 bool Win32SerialBackend::SetTimeouts(std::chrono::milliseconds interval)
 {
-    if (!m_handleValid || interval.count() < 0)
+    if (m_handle == nullptr || interval.count() < 0)
         return false;
     const DWORD ms = static_cast<DWORD>(std::min<long long>(interval.count(), MAXDWORD - 1));
     COMMTIMEOUTS timeouts{};
@@ -192,9 +190,7 @@ bool Win32SerialBackend::SetTimeouts(std::chrono::milliseconds interval)
 
 bool Win32SerialBackend::Purge()
 {
-    if (!m_handleValid)
-        return false;
-    if (m_dead)
+    if (m_handle == nullptr || m_dead)
         return false;
     if (!::PurgeComm(AsHandle(m_handle), PURGE_TXCLEAR | PURGE_RXCLEAR)) {
         FailIoOrHangUp(Kind::ReadFailed, ::GetLastError());
@@ -205,7 +201,7 @@ bool Win32SerialBackend::Purge()
 
 std::size_t Win32SerialBackend::Write(const std::uint8_t* data, std::size_t length)
 {
-    if (!m_handleValid || m_dead)
+    if (m_handle == nullptr || m_dead)
         return 0;
     const DWORD want = ClampToDword(length);
     DWORD written = 0;
@@ -230,7 +226,7 @@ std::size_t Win32SerialBackend::Write(const std::uint8_t* data, std::size_t leng
 
 std::size_t Win32SerialBackend::Read(std::uint8_t* data, std::size_t length)
 {
-    if (!m_handleValid || m_dead)
+    if (m_handle == nullptr || m_dead)
         return 0;
     // The driver keeps the time-outs: the read returns with all bytes, after
     // a gap between two bytes, or at the total limit, whichever comes first.

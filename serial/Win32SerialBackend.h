@@ -33,8 +33,7 @@ private:
     void FailIo(SerialError::Kind kind, unsigned long err);
     void FailIoOrHangUp(SerialError::Kind kind, unsigned long err);
 
-    void* m_handle = nullptr; // a HANDLE; INVALID_HANDLE_VALUE when closed
-    bool m_handleValid = false;
+    void* m_handle = nullptr; // the open port's HANDLE; nullptr when closed
     // Set once the adapter has gone (unplugged, driver removed): every later
     // Read and Write returns at once instead of asking a dead handle.
     bool m_dead = false;
