@@ -1,21 +1,55 @@
 #include "cli/CheckCommand.h"
 
 #include "cli/CliExitCodes.h"
+#include "cli/CliOptions.h"
 #include "cli/CliServices.h"
+#include "cli/CommandContext.h"
+#include "cli/CommandResult.h"
 #include "cli/FirmwareSelection.h"
+#include "cli/SwitchRun.h"
+#include "cli/Verdict.h"
+#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 
-int RunCheckCommand(SharedState& state, CliServices& services, KvmOperations& operations,
-                    const std::string& file, bool verbose)
+int RunCheckCommand(CommandContext& context, KvmOperations& operations, const SwitchRun& run)
 {
+    const std::string& file = context.options.File();
     if (!file.empty()) {
-        if (!SelectCommandFile(state, services, file, verbose))
-            return RefuseFirmwareFile(state, services, file, "no version to compare, no port opened");
+        if (!SelectCommandFile(context.state, context.services, file, context.options.Verbose(), context.result)) {
+            context.result.outcome = "refused";
+            return RefuseFirmwareFile(context.state, context.services, file, "no version to compare, no port opened");
+        }
         // What Select File shows; the check's own log replaces it.
-        ShowFirmwareInfo(state, services);
+        ShowFirmwareInfo(context.state, context.services);
     }
     operations.CheckVersion();
-    return operations.LastCheckSucceeded() ? kExitOk : kExitFailed;
+    return ConcludeCheck(context, operations, run);
+}
+
+int ConcludeCheck(CommandContext& context, const KvmOperations& operations, const SwitchRun& run)
+{
+    const RunFacts facts = run.Facts(operations);
+    const Verdict verdict = JudgeCheck(facts, context.result.fileGiven);
+    CommandResult& result = context.result;
+    const OperationReport& report = facts.report;
+    result.portOpened = !report.portName.empty();
+    result.portName = report.portName;
+    result.portDevice = facts.device;
+    result.switchRead = report.versionRead;
+    result.switchModel = report.switchModel;
+    result.switchDate = report.versionRead ? SwitchDateText(report) : "";
+    result.comparison = report.comparison;
+    result.outcome = verdict.outcome;
+    result.cause = verdict.cause;
+
+    // The log says the comparison in the switch's own words; this line is
+    // for the person who reads only the end.
+    if (report.versionRead)
+        context.services.PrintError(
+            PrintableText(CheckSummary(report, result.fileGiven, context.state.versionText)));
+    if (!verdict.cause.empty())
+        context.services.PrintError("kvm-upgrade-cli: " + PrintableText(verdict.cause));
+    return verdict.exitCode;
 }

@@ -1,6 +1,7 @@
 #include "cli/CliApp.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <istream>
@@ -11,6 +12,11 @@
 #include "cli/CheckCommand.h"
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
+#include "cli/CommandContext.h"
+#include "cli/CommandResult.h"
+#include "cli/JsonReport.h"
+#include "cli/SwitchRun.h"
+#include "cli/Transcript.h"
 #include "cli/InfoCommand.h"
 #include "cli/UpgradeCommand.h"
 #include "firmware/PrintableText.h"
@@ -39,7 +45,8 @@ CliApp::CliApp(std::ostream& out, std::ostream& err, std::istream& in, bool errI
     : m_out(out), m_err(err), m_in(in), m_errIsTerminal(errIsTerminal),
       m_inIsTerminal(inIsTerminal), m_state(std::make_unique<SharedState>()),
       m_port(std::make_unique<CSerialPort>()),
-      m_services(std::make_unique<CliServices>(*m_state, out, err, in, errIsTerminal, inIsTerminal))
+      m_services(std::make_unique<CliServices>(*m_state, out, err, in, errIsTerminal, inIsTerminal)),
+      m_transcript(std::make_unique<Transcript>())
 {
     m_state->port = m_port.get();
 }
@@ -66,6 +73,11 @@ int CliApp::Run(int argc, const char* const argv[])
 {
     const int status = Dispatch(argc, argv);
     m_services->Finish();
+    m_transcript->Line("exit", std::to_string(status));
+    if (!m_jsonReport.empty()) {
+        m_out << m_jsonReport << "\n";
+        m_out.flush();
+    }
     return status;
 }
 
@@ -115,52 +127,56 @@ int CliApp::RunCommand(const CliOptions& options)
 {
     m_services->SetPortSelection(options.Port());
     m_services->SetAssumeYes(options.Yes());
+    m_services->SetQuiet(options.Quiet());
 
-    switch (options.GetCommand()) {
-    case CliOptions::Command::Info:
-        return RunInfoCommand(*m_state, *m_services, options.File(), options.Verbose());
-    case CliOptions::Command::Check:
-    case CliOptions::Command::Upgrade:
-        return RunSwitchCommand(options);
-    case CliOptions::Command::None:
-        break;
+    CommandResult result;
+    result.command = options.GetCommand() == CliOptions::Command::Info    ? "info"
+                     : options.GetCommand() == CliOptions::Command::Check ? "check"
+                                                                          : "upgrade";
+    {
+        std::lock_guard lock(m_signalMutex);
+        m_json = options.Json();
+        m_command = result.command;
     }
-    return kExitUsage;
+    if (options.Json())
+        m_services->SendOutputToErrorStream();
+    if (!options.LogFile().empty()) {
+        std::string error;
+        if (!m_transcript->Open(options.LogFile(), error)) {
+            m_services->PrintError("kvm-upgrade-cli: --log " + PrintableText(options.LogFile()) + ": " + error);
+            return kExitUsage;
+        }
+        m_services->SetTranscript(m_transcript.get());
+        if (options.Verbose()) {
+            m_port->SetTrafficObserver([this](bool sent, const std::uint8_t* data, std::size_t length) {
+                m_transcript->Traffic(sent, data, length);
+            });
+        }
+    }
+
+    const auto started = std::chrono::steady_clock::now();
+    CommandContext context{*m_state, *m_services, options, result, m_inIsTerminal};
+    const int status = options.GetCommand() == CliOptions::Command::Info ? RunInfoCommand(context)
+                                                                         : RunSwitchCommand(context);
+    m_port->SetTrafficObserver(nullptr);
+    result.exitCode = status;
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (options.Json())
+        m_jsonReport = JsonReport(result);
+    return status;
 }
 
-int CliApp::RunSwitchCommand(const CliOptions& options)
+int CliApp::RunSwitchCommand(CommandContext& context)
 {
-    options.ApplyPortTable();
-    if (options.Verbose()) {
-        // Every port that fails to open says why, after its log entry; the
-        // probe opens ports on this thread only.
-        m_port->SetOpenFailureObserver(
-            [this](const SerialError& error) { m_services->QueueNote(PrintableText(error.Describe())); });
-    }
-
+    context.options.ApplyPortTable();
+    SwitchRun run(*m_state, *m_services, *m_port, context.options.Verbose());
     KvmOperations operations(*m_state, *m_services);
     SetOperations(&operations);
-    int status = kExitFailed;
-    if (options.GetCommand() == CliOptions::Command::Check) {
-        status = RunCheckCommand(*m_state, *m_services, operations, options.File(), options.Verbose());
-    } else {
-        UpgradeRequest request;
-        request.file = options.File();
-        request.verbose = options.Verbose();
-        request.assumeYes = options.Yes();
-        request.inIsTerminal = m_inIsTerminal;
-        status = RunUpgradeCommand(*m_state, *m_services, operations, request);
-    }
+    const int status = context.options.GetCommand() == CliOptions::Command::Check
+        ? RunCheckCommand(context, operations, run)
+        : RunUpgradeCommand(context, operations, run);
     operations.WaitForWorker();
     SetOperations(nullptr);
-    m_port->SetOpenFailureObserver(nullptr);
-    if (options.Verbose() && status != kExitOk) {
-        // A pulled cable and a silent switch leave the same log; the line's
-        // last failure tells them apart. Read once the worker has been joined.
-        const SerialError ioError = m_port->LastIoError();
-        if (ioError.kind != SerialError::Kind::None)
-            m_services->QueueNote(PrintableText(ioError.Describe()));
-    }
     return status;
 }
 
@@ -182,6 +198,19 @@ void CliApp::OnSignal(int signo)
         return;
     }
     m_services->Abandon(upgrading ? kUpgradeAborted : kInterrupted);
+    m_transcript->Line("exit", std::to_string(128 + signo));
+    if (m_json) {
+        // Whoever reads the object must still learn how the run ended; what
+        // the worker knows is not read while it may be writing it.
+        CommandResult result;
+        result.command = m_command;
+        result.outcome = "interrupted";
+        result.exitCode = 128 + signo;
+        result.cause = upgrading ? "interrupted during the transfer: the switch may not start; run the upgrade again"
+                                 : "interrupted";
+        m_out << JsonReport(result) << "\n";
+        m_out.flush();
+    }
     // No destructors: the worker may be in the middle of a frame. The port's
     // descriptor goes with the process, but its exclusive flag and settings
     // stay with the line, and the next run (not as root) would find it busy.

@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "cli/CliOptions.h"
 
@@ -11,6 +12,8 @@ struct SharedState;
 class CSerialPort;
 class CliServices;
 class KvmOperations;
+class Transcript;
+struct CommandContext;
 
 // kvm-upgrade-cli as a whole: parses the command line and runs the command,
 // with its own shared state and its one serial port, created closed. main()
@@ -43,7 +46,7 @@ private:
     int Dispatch(int argc, const char* const argv[]);
     int ListPorts();
     int RunCommand(const CliOptions& options);
-    int RunSwitchCommand(const CliOptions& options);
+    int RunSwitchCommand(CommandContext& context);
     void SetOperations(KvmOperations* operations);
 
     std::ostream& m_out;
@@ -55,6 +58,8 @@ private:
     std::unique_ptr<SharedState> m_state;
     std::unique_ptr<CSerialPort> m_port;
     std::unique_ptr<CliServices> m_services;
+    std::unique_ptr<Transcript> m_transcript; // closed unless --log
+    std::string m_jsonReport; // printed on the output stream at the very end
     std::function<void()> m_beforeExit;
 
     // What the signal watcher looks at; the operations object lives only
@@ -62,4 +67,6 @@ private:
     std::mutex m_signalMutex;
     KvmOperations* m_operations = nullptr;
     bool m_interruptWarned = false;
+    bool m_json = false;
+    std::string m_command;
 };

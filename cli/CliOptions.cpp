@@ -6,7 +6,7 @@ namespace {
 
 bool IsValueOption(const std::string& name)
 {
-    return name == "--port" || name == "--file" || name == "--map";
+    return name == "--port" || name == "--file" || name == "--map" || name == "--log";
 }
 
 // Short forms of the options.
@@ -22,6 +22,8 @@ std::string LongName(const std::string& arg)
         return "--yes";
     if (arg == "-v")
         return "--verbose";
+    if (arg == "-q")
+        return "--quiet";
     return arg;
 }
 
@@ -86,6 +88,18 @@ bool CliOptions::TakeOption(const LongOption& option, int argc, const char* cons
         m_verbose = true;
     } else if (name == "--yes") {
         m_yes = true;
+    } else if (name == "--quiet") {
+        m_quiet = true;
+    } else if (name == "--json") {
+        m_json = true;
+    } else if (name == "--if-newer") {
+        m_ifNewer = true;
+    } else if (name == "--log") {
+        if (value.empty()) {
+            Fail("--log needs a file name");
+            return false;
+        }
+        m_logFile = value;
     } else if (name == "--port") {
         if (value != "AUTO" && !PortTable::IsPortName(value)) {
             Fail("--port " + value + ": the port is AUTO or one of COM1 to COM12");
@@ -147,6 +161,10 @@ bool CliOptions::SetFile(const std::string& file)
 
 void CliOptions::CheckCommand()
 {
+    if (m_quiet && m_verbose)
+        Fail("--quiet and --verbose cannot be given together");
+    if (m_ifNewer && m_command != Command::Upgrade)
+        Fail("--if-newer applies to upgrade only");
     switch (m_command) {
     case Command::None:
         Fail("no command given");

@@ -10,7 +10,7 @@ struct LongOption;
 // The command line of kvm-upgrade-cli:
 //   kvm-upgrade-cli [options] info FILE
 //   kvm-upgrade-cli [options] check [--port NAME] [--file FILE]
-//   kvm-upgrade-cli [options] upgrade [--port NAME] [--yes] FILE
+//   kvm-upgrade-cli [options] upgrade [--port NAME] [--yes] [--if-newer] FILE
 // Options may stand anywhere; "--" ends them. Parse never prints and never
 // exits: a bad command line gives Action::UsageError and the reason.
 class CliOptions {
@@ -27,6 +27,14 @@ public:
     const std::string& Port() const { return m_port; }
     bool Yes() const { return m_yes; }
     bool Verbose() const { return m_verbose; }
+    // Only the verdict and errors on the terminal.
+    bool Quiet() const { return m_quiet; }
+    // One JSON object on stdout at the end; the human text goes to stderr.
+    bool Json() const { return m_json; }
+    // upgrade: read the switch's version first and send only a newer file.
+    bool IfNewer() const { return m_ifNewer; }
+    // A timestamped transcript of the run; empty when none.
+    const std::string& LogFile() const { return m_logFile; }
     const std::vector<std::string>& Maps() const { return m_maps; }
     const std::string& Error() const { return m_error; }
 
@@ -50,6 +58,10 @@ private:
     bool m_portGiven = false;
     bool m_yes = false;
     bool m_verbose = false;
+    bool m_quiet = false;
+    bool m_json = false;
+    bool m_ifNewer = false;
+    std::string m_logFile;
     bool m_help = false;
     bool m_version = false;
     bool m_listPorts = false;

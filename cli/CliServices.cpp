@@ -5,6 +5,7 @@
 #include <istream>
 #include <ostream>
 
+#include "cli/Transcript.h"
 #include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
@@ -40,7 +41,7 @@ bool IsYes(const std::string& answer)
 
 CliServices::CliServices(SharedState& state, std::ostream& out, std::ostream& err, std::istream& in,
                          bool errIsTerminal, bool inIsTerminal)
-    : m_state(state), m_out(out), m_err(err), m_in(in), m_errIsTerminal(errIsTerminal),
+    : m_state(state), m_out(&out), m_err(err), m_in(in), m_errIsTerminal(errIsTerminal),
       m_inIsTerminal(inIsTerminal)
 {
 }
@@ -56,6 +57,25 @@ void CliServices::SetColumns(int columns)
     std::lock_guard lock(m_mutex);
     if (columns > 0)
         m_columns = columns;
+}
+
+void CliServices::SendOutputToErrorStream()
+{
+    std::lock_guard lock(m_mutex);
+    m_out = &m_err;
+    m_shared = true;
+}
+
+void CliServices::SetQuiet(bool quiet)
+{
+    std::lock_guard lock(m_mutex);
+    m_quiet = quiet;
+}
+
+void CliServices::SetTranscript(Transcript* transcript)
+{
+    std::lock_guard lock(m_mutex);
+    m_transcript = transcript;
 }
 
 void CliServices::SetPortSelection(const std::string& port)
@@ -81,9 +101,10 @@ void CliServices::PrintText(const std::string& text)
     std::lock_guard lock(m_mutex);
     if (m_closed)
         return;
+    RecordOut(text);
     EmitOut(text);
     DrawLive();
-    m_out.flush();
+    m_out->flush();
     m_err.flush();
 }
 
@@ -92,10 +113,12 @@ void CliServices::PrintLine(const std::string& line)
     std::lock_guard lock(m_mutex);
     if (m_closed)
         return;
+    RecordOutBreak();
+    RecordOut(line + "\n");
     StartOutLine();
     EmitOut(line + "\n");
     DrawLive();
-    m_out.flush();
+    m_out->flush();
     m_err.flush();
 }
 
@@ -123,7 +146,7 @@ void CliServices::QueueNote(const std::string& text)
     if (OutAtLineStart())
         FlushNotes();
     DrawLive();
-    m_out.flush();
+    m_out->flush();
     m_err.flush();
 }
 
@@ -141,7 +164,7 @@ void CliServices::Finish()
         ErrLine(ProgressBar(m_lastPercent, kBarWidth));
         m_barActive = false;
     }
-    m_out.flush();
+    m_out->flush();
     m_err.flush();
 }
 
@@ -154,7 +177,7 @@ void CliServices::Abandon(const std::string& text)
     EndOutput();
     m_barActive = false;
     ErrLine(text);
-    m_out.flush();
+    m_out->flush();
     m_err.flush();
     m_closed = true;
     m_abandoned.notify_all();
@@ -179,12 +202,15 @@ void CliServices::UpdateData()
     if (m_status != m_shownStatus) {
         // The status may hold a file's name or what the switch sent: an
         // escape sequence in it must not reach the terminal.
-        if (!m_status.empty())
-            ErrLine(PrintableText(m_status));
+        if (!m_status.empty()) {
+            Record("stat", PrintableText(m_status));
+            if (!m_quiet)
+                ErrLine(PrintableText(m_status));
+        }
         m_shownStatus = m_status;
     }
     DrawLive();
-    m_out.flush();
+    m_out->flush();
     m_err.flush();
 }
 
@@ -198,7 +224,7 @@ void CliServices::TrimLog()
         if (!m_closed) {
             SyncLog(log);
             DrawLive();
-            m_out.flush();
+            m_out->flush();
             m_err.flush();
         }
     }
@@ -224,7 +250,11 @@ void CliServices::SetProgress(int percent)
     }
     if (percent == m_lastPercent)
         return;
+    if (m_lastPercent < 0 || percent / 10 > m_lastPercent / 10)
+        Record("prog", std::to_string(percent) + " %");
     m_lastPercent = percent;
+    if (m_quiet)
+        return;
     if (m_errIsTerminal) {
         m_barActive = true;
         DrawLive();
@@ -266,7 +296,7 @@ bool CliServices::Confirm(const std::string& text, const std::string& caption)
         EraseLive();
         m_err << "Continue? [y/N] ";
         m_errAtLineStart = false;
-        m_out.flush();
+        m_out->flush();
         m_err.flush();
     }
 
@@ -307,10 +337,16 @@ void CliServices::ShowWarning(const std::string& text, const std::string& captio
 void CliServices::SyncLog(const std::string& log)
 {
     if (log.size() >= m_shownLog.size() && log.compare(0, m_shownLog.size(), m_shownLog) == 0) {
-        EmitOut(log.substr(m_shownLog.size()));
+        RecordOut(log.substr(m_shownLog.size()));
+        if (!m_quiet)
+            EmitOut(log.substr(m_shownLog.size()));
     } else {
-        StartOutLine();
-        EmitOut(log);
+        RecordOutBreak();
+        RecordOut(log);
+        if (!m_quiet) {
+            StartOutLine();
+            EmitOut(log);
+        }
     }
     m_shownLog = log;
     if (OutAtLineStart())
@@ -337,15 +373,15 @@ void CliServices::PutOut(const std::string& piece)
     if (piece.empty())
         return;
     if (!m_shared) {
-        m_out << piece;
+        *m_out << piece;
         m_outAtLineStart = piece.back() == '\n';
         return;
     }
     m_outHeld += piece;
     if (m_outHeld.back() == '\n') {
         EraseLive();
-        m_out << m_outHeld;
-        m_out.flush();
+        *m_out << m_outHeld;
+        m_out->flush();
         m_outHeld.clear();
     }
 }
@@ -363,15 +399,16 @@ void CliServices::StartOutLine()
 
 void CliServices::EndOutput()
 {
+    RecordOutBreak();
     EraseLive();
     if (m_shared && !m_outHeld.empty()) {
-        m_out << m_outHeld << "\n";
+        *m_out << m_outHeld << "\n";
         m_outHeld.clear();
     } else if (!m_shared && !m_outAtLineStart) {
-        m_out << "\n";
+        *m_out << "\n";
         m_outAtLineStart = true;
     }
-    m_out.flush();
+    m_out->flush();
     FlushNotes();
 }
 
@@ -387,7 +424,8 @@ void CliServices::FlushNotes()
 // on top of the live line, which is drawn again below it afterwards.
 void CliServices::ErrLine(const std::string& text)
 {
-    m_out.flush();
+    Record("err", text);
+    m_out->flush();
     EraseLive();
     if (!m_errAtLineStart)
         m_err << "\n";
@@ -439,4 +477,31 @@ std::string CliServices::LiveText() const
     if (room > 0 && text.size() > static_cast<std::size_t>(room))
         text.erase(0, text.size() - static_cast<std::size_t>(room));
     return text;
+}
+
+// The transcript gets every line whole, whatever --quiet holds back.
+void CliServices::Record(const char* channel, const std::string& text)
+{
+    if (m_transcript != nullptr)
+        m_transcript->Line(channel, text);
+}
+
+void CliServices::RecordOut(const std::string& text)
+{
+    if (m_transcript == nullptr)
+        return;
+    m_recordHeld += text;
+    const std::size_t end = m_recordHeld.rfind('\n');
+    if (end == std::string::npos)
+        return;
+    m_transcript->Line("out", m_recordHeld.substr(0, end));
+    m_recordHeld.erase(0, end + 1);
+}
+
+void CliServices::RecordOutBreak()
+{
+    if (m_transcript == nullptr || m_recordHeld.empty())
+        return;
+    m_transcript->Line("out", m_recordHeld);
+    m_recordHeld.clear();
 }

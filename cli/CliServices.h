@@ -9,6 +9,7 @@
 #include "kvm/DialogServices.h"
 
 struct SharedState;
+class Transcript;
 
 // The command line's front end: the log goes to the output stream (normally
 // stdout) as it grows, the status line, warnings, prompts and progress to the
@@ -35,6 +36,16 @@ public:
     void SetSharedDestination(bool shared);
     // The terminal's width, to keep the live line on one screen line.
     void SetColumns(int columns);
+
+    // --json: the log and the command's own text go to the error stream,
+    // leaving the output stream to the one object printed at the end.
+    void SendOutputToErrorStream();
+    // --quiet: no log, no status lines, no progress; errors, warnings,
+    // notes and the confirmation still show.
+    void SetQuiet(bool quiet);
+    // --log: every line, --quiet or not, also goes to the transcript, which
+    // must outlive this object's use. nullptr: none.
+    void SetTranscript(Transcript* transcript);
 
     // What PortSelection() answers: the --port value.
     void SetPortSelection(const std::string& port);
@@ -85,9 +96,12 @@ private:
     void EraseLive();
     void DrawLive();
     std::string LiveText() const;
+    void Record(const char* channel, const std::string& text);
+    void RecordOut(const std::string& text);
+    void RecordOutBreak();
 
     SharedState& m_state;
-    std::ostream& m_out;
+    std::ostream* m_out; // the error stream itself under --json
     std::ostream& m_err;
     std::istream& m_in;
     const bool m_errIsTerminal;
@@ -95,6 +109,9 @@ private:
 
     mutable std::mutex m_mutex;
     bool m_shared = false;
+    bool m_quiet = false;
+    Transcript* m_transcript = nullptr;
+    std::string m_recordHeld; // the output's unfinished line, for the transcript
     int m_columns = 80;
     bool m_closed = false; // after Abandon: nothing more is written
     std::condition_variable m_abandoned; // m_closed became true

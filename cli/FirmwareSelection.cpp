@@ -1,7 +1,12 @@
 #include "cli/FirmwareSelection.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
+#include "cli/CommandResult.h"
+#include "firmware/Crc16.h"
 #include "firmware/PrintableText.h"
 #include "kvm/FirmwareInfoText.h"
 #include "kvm/SelectFile.h"
@@ -13,7 +18,8 @@ std::string FileNamePart(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool SelectCommandFile(SharedState& state, CliServices& services, const std::string& file, bool verbose)
+bool SelectCommandFile(SharedState& state, CliServices& services, const std::string& file, bool verbose,
+                       CommandResult& result)
 {
     const std::string name = FileNamePart(file);
     const FileSelection selection = SelectFirmwareFile(state, services, file, name);
@@ -27,6 +33,21 @@ bool SelectCommandFile(SharedState& state, CliServices& services, const std::str
     }
     if (verbose)
         services.SetStatus(name);
+
+    result.fileGiven = true;
+    result.filePath = file;
+    result.fileSize = read.size;
+    if (read.error == FirmwareFileResult::Error::TooLarge) {
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(file, error);
+        if (!error)
+            result.fileSize = size;
+    }
+    if (selection.valid && state.checkedImage.size() >= 2)
+        result.fileCrc16 = Crc16(state.checkedImage.data(), static_cast<std::uint32_t>(state.checkedImage.size() - 2));
+    result.fileModel = state.modelText;
+    result.fileVersion = state.versionText;
+    result.fileValid = selection.valid;
     return selection.valid;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 struct SharedState;
+struct CommandResult;
 class CliServices;
 
 // Select File for a command: the file goes through the same Select File as
@@ -11,7 +12,9 @@ class CliServices;
 // followed by the reason the file could not be read (a directory, permission
 // denied, not a regular file); verbose puts the file's name on the status
 // line, as the dialog does. Returns whether the file may be sent.
-bool SelectCommandFile(SharedState& state, CliServices& services, const std::string& file, bool verbose);
+// The file's facts go into result.
+bool SelectCommandFile(SharedState& state, CliServices& services, const std::string& file, bool verbose,
+                       CommandResult& result);
 
 // The answer to a file that may not be used: the firmware information text
 // (which says why) and then why, on the error stream; what names what the

@@ -1,19 +1,25 @@
 #include "cli/InfoCommand.h"
 
 #include "cli/CliExitCodes.h"
+#include "cli/CliOptions.h"
 #include "cli/CliServices.h"
+#include "cli/CommandContext.h"
+#include "cli/CommandResult.h"
+#include "cli/FirmwareSelection.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 
-int RunInfoCommand(SharedState& state, CliServices& services, const std::string& file,
-                   bool verbose)
+int RunInfoCommand(CommandContext& context)
 {
-    const bool valid = SelectCommandFile(state, services, file, verbose);
-    ShowFirmwareInfo(state, services);
+    SharedState& state = context.state;
+    const bool valid = SelectCommandFile(state, context.services, context.options.File(),
+                                         context.options.Verbose(), context.result);
+    ShowFirmwareInfo(state, context.services);
 
-    services.PrintLine("model-index=" + std::to_string(state.infoBlock[0]) +
-                       " family=" + std::to_string(state.familyHeader[1]) +
-                       " date-known=" + std::to_string(state.firmwareDateKnown) +
-                       " valid=" + std::to_string(valid ? 1 : 0));
+    context.services.PrintLine("model-index=" + std::to_string(state.infoBlock[0]) +
+                               " family=" + std::to_string(state.familyHeader[1]) +
+                               " date-known=" + std::to_string(state.firmwareDateKnown) +
+                               " valid=" + std::to_string(valid ? 1 : 0));
+    context.result.outcome = valid ? "done" : "refused";
     return valid ? kExitOk : kExitInvalidFile;
 }

@@ -1,15 +1,9 @@
 #pragma once
 
-#include <string>
-
-#include "cli/FirmwareSelection.h"
-
-struct SharedState;
-class CliServices;
+struct CommandContext;
 
 // kvm-upgrade-cli info FILE: loads FILE as Select File does and prints the
 // firmware information text, then the line for scripts
 // "model-index=N family=N date-known=0|1 valid=0|1". Returns kExitOk for a
 // file that may be sent, kExitInvalidFile otherwise.
-int RunInfoCommand(SharedState& state, CliServices& services, const std::string& file,
-                   bool verbose);
+int RunInfoCommand(CommandContext& context);

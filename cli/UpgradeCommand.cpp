@@ -1,36 +1,91 @@
 #include "cli/UpgradeCommand.h"
 
+#include "cli/CheckCommand.h"
 #include "cli/CliExitCodes.h"
+#include "cli/CliOptions.h"
 #include "cli/CliServices.h"
+#include "cli/CommandContext.h"
+#include "cli/CommandResult.h"
 #include "cli/FirmwareSelection.h"
+#include "cli/SwitchRun.h"
+#include "cli/Verdict.h"
+#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 
-int RunUpgradeCommand(SharedState& state, CliServices& services, KvmOperations& operations,
-                      const UpgradeRequest& request)
+namespace {
+
+int Conclude(CommandContext& context, const KvmOperations& operations, const SwitchRun& run)
 {
-    if (!SelectCommandFile(state, services, request.file, request.verbose))
-        return RefuseFirmwareFile(state, services, request.file, "nothing was sent");
+    CommandResult& result = context.result;
+    const RunFacts facts = run.Facts(operations);
+    const Verdict verdict = JudgeUpgrade(facts, operations.LastUpgradeOutcome());
+    const OperationReport& report = facts.report;
+    if (!report.portName.empty()) {
+        result.portOpened = true;
+        result.portName = report.portName;
+        result.portDevice = facts.device;
+    }
+    result.blocksSent = report.blocksAcknowledged;
+    result.bytesSent = report.bytesAcknowledged;
+    result.resends = report.resends;
+    result.rejections = report.rejections;
+    result.outcome = verdict.outcome;
+    result.cause = verdict.cause;
+    if (context.options.Quiet())
+        context.services.PrintError(PrintableText(context.services.Status()));
+    if (!verdict.cause.empty())
+        context.services.PrintError("kvm-upgrade-cli: " + PrintableText(verdict.cause));
+    return verdict.exitCode;
+}
+
+} // namespace
+
+int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const SwitchRun& run)
+{
+    CliServices& services = context.services;
+    const CliOptions& options = context.options;
+    if (!SelectCommandFile(context.state, services, options.File(), options.Verbose(), context.result)) {
+        context.result.outcome = "refused";
+        return RefuseFirmwareFile(context.state, services, options.File(), "nothing was sent");
+    }
     // What Select File shows, so the user sees model and version before the
     // confirmation.
-    ShowFirmwareInfo(state, services);
+    ShowFirmwareInfo(context.state, services);
+
+    if (options.IfNewer()) {
+        operations.CheckVersion();
+        const int checked = ConcludeCheck(context, operations, run);
+        if (checked == kExitNothingToDo)
+            services.PrintError("Nothing was sent: the file is not newer than the switch's firmware.");
+        if (checked != kExitOk) {
+            if (!context.result.cause.empty())
+                context.result.cause += "; nothing was sent";
+            return checked;
+        }
+    }
 
     operations.Upgrade();
     operations.WaitForWorker();
     switch (operations.LastUpgradeOutcome()) {
-    case UpgradeOutcome::Complete:
-        return kExitOk;
     case UpgradeOutcome::Refused:
+        context.result.outcome = "refused";
         return kExitInvalidFile;
     case UpgradeOutcome::Cancelled:
-        if (!request.assumeYes && !request.inIsTerminal)
+        if (!options.Yes() && !context.inIsTerminal) {
+            context.result.outcome = "usage";
+            context.result.cause = "no terminal to confirm on and no --yes; nothing was sent";
             return kExitUsage; // the operation has said why
+        }
         services.PrintError("Upgrade cancelled; nothing was sent.");
+        context.result.outcome = "declined";
+        context.result.cause = "the confirmation was declined; nothing was sent";
         return kExitFailed;
     case UpgradeOutcome::None:
+    case UpgradeOutcome::Complete:
     case UpgradeOutcome::Failed:
         break;
     }
-    return kExitFailed;
+    return Conclude(context, operations, run);
 }

@@ -1,25 +1,17 @@
 #pragma once
 
-#include <string>
-
-struct SharedState;
-class CliServices;
+struct CommandContext;
 class KvmOperations;
+class SwitchRun;
 
-// kvm-upgrade-cli upgrade [--port NAME] [--yes] FILE: Select File, then the
-// Upgrade button, then waits for the transfer to end. A file that may not be
-// sent ends the command before any port is opened. The confirmation is asked
-// once, by the operation; without --yes and without a terminal to ask on the
-// upgrade is refused.
-struct UpgradeRequest {
-    std::string file;
-    bool verbose = false;
-    bool assumeYes = false;
-    bool inIsTerminal = false;
-};
-
-// Returns kExitOk when the switch acknowledged the whole image, kExitFailed
-// when the upgrade failed or the user declined it, kExitUsage when it could
-// not be confirmed, kExitInvalidFile for a bad file.
-int RunUpgradeCommand(SharedState& state, CliServices& services, KvmOperations& operations,
-                      const UpgradeRequest& request);
+// kvm-upgrade-cli upgrade [--port NAME] [--yes] [--if-newer] FILE: Select
+// File, then the Upgrade button, then waits for the transfer to end. A file
+// that may not be sent ends the command before any port is opened. With
+// --if-newer the switch's version is read first, and a file that is not newer
+// ends the command with kExitNothingToDo, nothing sent but the probe and the
+// version request. The confirmation is asked once, by the operation; without
+// --yes and without a terminal to ask on the upgrade is refused.
+//
+// Returns kExitOk when the switch acknowledged the whole image; otherwise the
+// status of the cause (CliExitCodes.h), said in one line on the error stream.
+int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const SwitchRun& run);

@@ -91,3 +91,8 @@ int KvmOperations::EndOperation()
     m_services.EnableButtons();
     return 0;
 }
+
+void KvmOperations::ResetReport()
+{
+    m_report = OperationReport();
+}

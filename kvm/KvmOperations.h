@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "kvm/DialogServices.h"
+#include "kvm/OperationReport.h"
 #include "kvm/SharedState.h"
 #include "kvm/UpgradeOutcome.h"
 
@@ -81,6 +82,10 @@ public:
     UpgradeOutcome LastUpgradeOutcome() const { return m_lastOutcome.load(); }
     // True when the last CheckVersion() read the switch's version.
     bool LastCheckSucceeded() const { return m_lastCheckSucceeded.load(); }
+    // What the last check or upgrade found out: the port, the switch's
+    // version and the comparison, how far an upgrade got. A copy; ask once
+    // the worker has been waited for.
+    OperationReport LastReport() const { return m_report; }
 
 private:
     CSerialPort* Port() const { return m_state.port; }
@@ -96,7 +101,9 @@ private:
     void RunCheck();
     void QueryVersion();
     void ReportNoSwitch();
+    void ReportPortNotOpened();
     void ReportNoResponse();
+    void ResetReport();
 
     bool BeginUpgrade();
     void ProbeForUpgrade();
@@ -109,7 +116,8 @@ private:
     bool Research();
     void Handshake(std::uint8_t (&modelHeader)[3]);
     bool WaitForGoAhead();
-    bool TransferBlocks();
+    // None when every block was acknowledged, else why the transfer stopped.
+    UpgradeStop TransferBlocks();
     int FailRun(const char* status, int exitCode);
     int EndRun(int exitCode, UpgradeOutcome outcome);
 
@@ -122,4 +130,6 @@ private:
     int m_workerExitCode = 0;
     std::atomic<UpgradeOutcome> m_lastOutcome{UpgradeOutcome::None};
     std::atomic<bool> m_lastCheckSucceeded{false};
+    // Written by whichever thread runs the operation, never by two at once.
+    OperationReport m_report;
 };

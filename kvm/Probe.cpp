@@ -74,6 +74,7 @@ int KvmOperations::ProbeKvm(int mode)
             if (RunProbeAttempts(attempts, kProbeAttempts, false)) {
                 m_state.logText += SystemTexts::kVerdictOk;
                 m_state.logText += "\n";
+                m_report.portName = m_state.scanPortName;
                 return kProbeFoundByScan;
             }
             ReportSilentPort(m_state.scanPortName);
@@ -81,6 +82,7 @@ int KvmOperations::ProbeKvm(int mode)
         return kProbeScanFoundNothing;
     }
 
+    m_report.portName = m_state.portName;
     m_state.logText = m_state.Format("Checking %s ...................", m_state.portName.c_str());
     if (!Port()->Open(m_state.portName.c_str(), kBaudRate, kOpenTimeoutMs)) {
         m_state.logText += SystemTexts::kVerdictFailed;

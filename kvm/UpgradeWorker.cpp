@@ -65,6 +65,7 @@ bool KvmOperations::BeginUpgrade()
         return false;
     JoinWorker();
 
+    ResetReport();
     m_state.silentPortCount = 0;
     m_state.blockSequence = 0;
     m_state.retryCount = 0;
@@ -96,6 +97,7 @@ bool KvmOperations::BeginUpgrade()
 void KvmOperations::ProbeForUpgrade()
 {
     m_state.probeResult = ProbeKvm(SelectedProbeMode());
+    m_report.probeResult = m_state.probeResult;
     if (m_state.probeResult != kProbeFoundByScan && m_state.probeResult != kProbeFoundOnNamedPort)
         m_services.UpdateData();
 }
@@ -113,6 +115,7 @@ int KvmOperations::UpgradeThreadProc()
     m_services.UpdateData();
 
     if (const char* error = LoadImage()) {
+        m_report.stop = UpgradeStop::FileRefused;
         m_services.SetStatus(error);
         m_services.UpdateData();
         return EndRun(0, UpgradeOutcome::Failed);
@@ -121,20 +124,29 @@ int KvmOperations::UpgradeThreadProc()
     m_services.SetStatus(SystemTexts::kSearching);
     m_services.UpdateData();
 
-    if (m_state.probeResult == kProbeFoundOnNamedPort && !Research())
+    m_report.imageLength = m_state.imageLength;
+    if (m_state.probeResult == kProbeFoundOnNamedPort && !Research()) {
+        m_report.stop = UpgradeStop::SwitchLost;
         return FailRun(SystemTexts::kNotFound, 0);
+    }
 
     Handshake(modelHeader);
-    if (!WaitForGoAhead())
+    if (!WaitForGoAhead()) {
+        m_report.stop = UpgradeStop::NoGoAhead;
         return FailRun(SystemTexts::kTimeout, 1);
-    if (!TransferBlocks())
+    }
+    if (const UpgradeStop stop = TransferBlocks(); stop != UpgradeStop::None) {
+        m_report.stop = stop;
         return FailRun(SystemTexts::kTimeout, 1);
+    }
 
     // The switch takes the image only with the end-of-image frame: the run is
     // complete once that frame has gone out, not before.
     m_state.txFrame[0] = WireProtocol::kEndOfImageCommand;
-    if (SendFrame(Port(), m_state.txFrame, 1) != 1)
+    if (SendFrame(Port(), m_state.txFrame, 1) != 1) {
+        m_report.stop = UpgradeStop::EndOfImage;
         return FailRun(SystemTexts::kTimeout, 1);
+    }
 
     m_state.progressPercent = 100;
     m_services.SetProgress(100);
@@ -227,7 +239,7 @@ bool KvmOperations::WaitForGoAhead()
     }
 }
 
-bool KvmOperations::TransferBlocks()
+UpgradeStop KvmOperations::TransferBlocks()
 {
     m_state.bytesSent = 0;
     AppendLog(SystemTexts::kVerdictOk);
@@ -254,28 +266,35 @@ bool KvmOperations::TransferBlocks()
         m_state.txFrame[1] = m_state.blockSequence;
         std::memcpy(m_state.txFrame + 2, m_state.imageBuffer + m_state.bytesSent, m_state.blockLength);
         const Clock::time_point waitStart = Clock::now();
+        // Counted before the exchange: a block that may have reached the
+        // switch in part is data sent all the same.
+        m_report.imageDataSent = true;
         m_state.replyLength = Exchange(m_state.txFrame, static_cast<int>(m_state.blockLength) + 2,
                                        m_state.replyBuffer, WireProtocol::kBlockReplyWaitMs);
 
         if (m_state.replyLength == 0) {
             // A silent block is sent again uncounted, but not for ever.
             if (Clock::now() - lastReply >= kBlockSilenceLimit)
-                return false;
+                return UpgradeStop::SwitchSilent;
+            ++m_report.resends;
             std::this_thread::sleep_until(waitStart + kSilentAttemptFloor);
             continue;
         }
         lastReply = Clock::now();
         if (m_state.replyBuffer[0] != kGoAhead) {
+            ++m_report.rejections;
             if (++m_state.retryCount > kRejectionLimit)
-                return false;
+                return UpgradeStop::BlockRejected;
             continue;
         }
+        ++m_report.blocksAcknowledged;
+        m_report.bytesAcknowledged += m_state.blockLength;
         m_state.bytesSent += m_state.blockLength;
         m_state.bytesRemaining -= m_state.blockLength;
         m_state.retryCount = 0;
         ++m_state.blockSequence;
     }
-    return true;
+    return UpgradeStop::None;
 }
 
 int KvmOperations::FailRun(const char* status, int exitCode)

@@ -19,6 +19,7 @@ const char kDashes56[] = "------------------------------------------------------
 void KvmOperations::CheckVersion()
 {
     m_lastCheckSucceeded = false;
+    ResetReport();
     // The worker owns the port and the shared texts until its last act.
     if (WorkerRunning())
         return;
@@ -33,6 +34,7 @@ void KvmOperations::StartCheckVersion()
     if (WorkerRunning())
         return;
     JoinWorker();
+    ResetReport();
     BeginCheck();
     const bool started = StartWorker([this] {
         RunCheck();
@@ -56,10 +58,13 @@ void KvmOperations::RunCheck()
 {
     m_services.TrimLog();
     const int result = ProbeKvm(SelectedProbeMode());
+    m_report.probeResult = result;
     if (result == kProbeFoundByScan || result == kProbeFoundOnNamedPort)
         QueryVersion();
     else if (result == kProbeScanFoundNothing)
         ReportNoSwitch();
+    else if (result == kProbeNamedPortFailed)
+        ReportPortNotOpened();
     else
         ReportNoResponse();
 }
@@ -100,6 +105,10 @@ void KvmOperations::QueryVersion()
         m_services.SetStatus(SystemTexts::kNotFound);
     } else {
         const VersionReply kvm = VersionReply::Parse(reply, count);
+        m_report.versionRead = true;
+        m_report.switchModel = kvm.Model();
+        for (int n = 1; n <= 3; ++n)
+            m_report.switchDate[n - 1] = kvm.DateField(n);
         const bool dateKnown = m_state.firmwareDateKnown == 1;
         if (dateKnown && m_state.infoBlock[0] != kNoFirmwareHalfModel) {
             m_state.logLineCount = 0;
@@ -126,6 +135,9 @@ void KvmOperations::QueryVersion()
             int order = 0;
             for (int i = 0; i < 3 && order == 0; ++i)
                 order = firmware[i] > switchDate[i] ? 1 : firmware[i] < switchDate[i] ? -1 : 0;
+            m_report.comparison = order > 0   ? VersionComparison::FileNewer
+                                  : order < 0 ? VersionComparison::SwitchNewer
+                                              : VersionComparison::Same;
             if (order > 0) {
                 m_state.logText += m_state.Format(
                     "%s\nA newer version of KVM firmware is available.\nPress Upgrade to start upgrade.", kDashes53);
@@ -157,6 +169,16 @@ void KvmOperations::ReportNoSwitch()
     else
         m_state.logText += m_state.Format("\n%s\nNo Available COM port on your computer.", kDashes56);
     m_services.SetStatus(SystemTexts::kAssignPort);
+    m_services.UpdateData();
+}
+
+// "Try Auto scan mode" is advice for a port that opened and stayed silent;
+// a port that never opened was never probed.
+void KvmOperations::ReportPortNotOpened()
+{
+    m_services.TrimLog();
+    m_state.logText += m_state.Format("Cannot open %s.\nIt is missing, in use by another program,\nor not permitted to this user.",
+                                      m_state.portName.c_str());
     m_services.UpdateData();
 }
 

@@ -109,7 +109,10 @@ int CSerialPort::Write(const std::uint8_t* data, int length)
     if (length == 0)
         return 1;
     const auto want = static_cast<std::size_t>(length);
-    return m_backend->Write(data, want) == want ? 1 : 0;
+    const std::size_t written = m_backend->Write(data, want);
+    if (m_trafficObserver && written > 0)
+        m_trafficObserver(true, data, written);
+    return written == want ? 1 : 0;
 }
 
 int CSerialPort::Read(std::uint8_t* data, int length)
@@ -119,5 +122,13 @@ int CSerialPort::Read(std::uint8_t* data, int length)
     if (length == 0)
         return 1;
     const auto want = static_cast<std::size_t>(length);
-    return m_backend->Read(data, want) == want ? 1 : 0;
+    const std::size_t got = m_backend->Read(data, want);
+    if (m_trafficObserver && got > 0)
+        m_trafficObserver(false, data, got);
+    return got == want ? 1 : 0;
+}
+
+void CSerialPort::SetTrafficObserver(TrafficObserver observer)
+{
+    m_trafficObserver = std::move(observer);
 }

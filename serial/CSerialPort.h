@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,6 +51,12 @@ public:
     using OpenFailureObserver = std::function<void(const SerialError&)>;
     void SetOpenFailureObserver(OpenFailureObserver observer);
 
+    // Called with every byte written (sent true) or read, on the thread that
+    // wrote or read them: a transcript of the line. Set it while no operation
+    // runs; an empty function removes it.
+    using TrafficObserver = std::function<void(bool sent, const std::uint8_t* data, std::size_t length)>;
+    void SetTrafficObserver(TrafficObserver observer);
+
 private:
     int FailOpen(const SerialError& error);
 
@@ -59,4 +66,5 @@ private:
     std::string m_openPortName; // the last port opened, and its device
     std::string m_openDevice;
     OpenFailureObserver m_openFailureObserver;
+    TrafficObserver m_trafficObserver;
 };

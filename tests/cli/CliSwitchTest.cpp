@@ -172,15 +172,26 @@ TEST(CliUpgrade, RefusesBeforeAnyPortIsTouched)
 TEST(CliCheck, ComparesTheSwitchWithTheFile)
 {
     const std::string firmwareSide = "Firmware : \t07-12-25 \nModel : \tPZN442\n\n";
+    // Scripts read the comparison from the exit status: 0 only when an
+    // upgrade would bring something new.
     const struct {
         std::uint8_t date[3];
         std::string verdict;
+        int exitCode;
+        std::string summary;
     } cases[] = {
-        {{7, 12, 25}, "KVM : \t\t07-12-25 \nModel : \tPZN442\n\nThe KVM firmware is up to date.\n"},
+        {{7, 12, 25}, "KVM : \t\t07-12-25 \nModel : \tPZN442\n\nThe KVM firmware is up to date.\n", 3,
+         "the same date."},
         {{9, 1, 25},
          "KVM : \t\t09-01-25 \nModel : \tPZN442\n"
          "-----------------------------------------------------\n"
-         "A newer version of KVM firmware is available.\nPress Upgrade to start upgrade.\n"},
+         "A newer version of KVM firmware is available.\nPress Upgrade to start upgrade.\n",
+         0, "the file is newer."},
+        {{6, 1, 26},
+         "KVM : \t\t06-01-26 \nModel : \tPZN442\n"
+         "-----------------------------------------------------\n"
+         "KVM version is newer than firmware.\nDo you still want to upgrade?\n",
+         3, "the switch's firmware is newer."},
     };
     FirmwareTestFiles files;
     const std::string path = files.Write("fw.bin", Firmware(512));
@@ -191,9 +202,10 @@ TEST(CliCheck, ComparesTheSwitchWithTheFile)
         const CliRunner::Result result =
             CliRunner::Run({"--map", "COM1=" + sim->DevicePath(), "check", "--file", path});
         SCOPED_TRACE("stdout:\n" + result.out + "\nstderr:\n" + result.err);
-        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.exitCode, c.exitCode);
         EXPECT_TRUE(EndsWith(result.out, firmwareSide + c.verdict));
         EXPECT_NE(result.err.find("\nKVM version read from COM1\n"), std::string::npos);
+        EXPECT_TRUE(EndsWith(result.err, ", file 7-12-25: " + c.summary + "\n"));
     }
 }
 
@@ -213,7 +225,7 @@ TEST(CliCheck, FailsWhereNoSwitchAnswers)
         const CliRunner::Result result =
             CliRunner::Run({"--map", "COM1=" + sim->DevicePath(), "check", "--port", c.port});
         SCOPED_TRACE(c.port + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
-        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.exitCode, 6);
         EXPECT_NE(result.out.find(c.logText), std::string::npos);
         EXPECT_TRUE(EndsWith(result.out, "\n"));
     }
@@ -250,21 +262,25 @@ TEST(CliCheck, VerboseSaysWhyEachPortFailedToOpen)
     args.insert(args.end(), {"-v", "check"});
     const CliRunner::Result verbose = CliRunner::Run(args);
     SCOPED_TRACE("stdout:\n" + verbose.out + "\nstderr:\n" + verbose.err);
-    EXPECT_EQ(verbose.exitCode, 1);
+    EXPECT_EQ(verbose.exitCode, 5); // the busy port is the likeliest cause
     for (const std::string& reason : reasons)
         EXPECT_NE(verbose.err.find(reason), std::string::npos) << reason;
 
     args = maps;
     args.insert(args.end(), {"check", "--port", "COM7", "--verbose"});
     const CliRunner::Result named = CliRunner::Run(args);
-    EXPECT_EQ(named.exitCode, 1);
+    EXPECT_EQ(named.exitCode, 4);
     EXPECT_NE(named.err.find("COM7: no device mapped"), std::string::npos) << named.err;
 
     args = maps;
     args.push_back("check");
     const CliRunner::Result quiet = CliRunner::Run(args);
-    EXPECT_EQ(quiet.exitCode, 1);
+    // Without --verbose, one line: the likeliest cause.
+    EXPECT_EQ(quiet.exitCode, 5);
     EXPECT_EQ(quiet.err.find("no such device"), std::string::npos) << quiet.err;
+    EXPECT_NE(quiet.err.find("kvm-upgrade-cli: " + reasons[2] + " (and 3 more ports could not be opened)\n"),
+              std::string::npos)
+        << quiet.err;
     EXPECT_TRUE(sim->Report().frames.empty());
 }
 
@@ -276,9 +292,10 @@ TEST(CliUpgrade, VerboseSaysWhyTheLineFailed)
         std::string what;
         std::function<void(SwitchSimConfig&)> fault;
         std::string reason; // empty: no reason of the line's to give
+        int exitCode;
     } cases[] = {
-        {"hang-up", [](SwitchSimConfig& c) { c.hangupAfterBlock = 1; }, "the line hung up (device unplugged?)"},
-        {"silent", [](SwitchSimConfig& c) { c.silent = true; }, ""},
+        {"hang-up", [](SwitchSimConfig& c) { c.hangupAfterBlock = 1; }, "the line hung up (device unplugged?)", 7},
+        {"silent", [](SwitchSimConfig& c) { c.silent = true; }, "", 6},
     };
     FirmwareTestFiles files;
     const std::string path = files.Write("fw.bin", Firmware(4096));
@@ -289,13 +306,13 @@ TEST(CliUpgrade, VerboseSaysWhyTheLineFailed)
         const CliRunner::Result result = CliRunner::Run(
             {"--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", "--verbose", path});
         SCOPED_TRACE(c.what + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
-        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.exitCode, c.exitCode);
         if (c.reason.empty()) {
-            EXPECT_EQ(result.err.find("COM1 (" + sim->DevicePath() + "): "), std::string::npos);
+            EXPECT_EQ(result.err.find("hung up"), std::string::npos);
         } else {
-            const std::string line = "\nCOM1 (" + sim->DevicePath() + "): " + c.reason + "\n";
-            EXPECT_NE(result.err.find(line), std::string::npos);
-            EXPECT_EQ(result.err.find(line), result.err.rfind(line));
+            const std::string reason = "; COM1 (" + sim->DevicePath() + "): " + c.reason + ".";
+            EXPECT_NE(result.err.find(reason), std::string::npos);
+            EXPECT_EQ(result.err.find(reason), result.err.rfind(reason));
         }
     }
 }

@@ -1,0 +1,59 @@
+#include "cli/JsonReport.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/CommandResult.h"
+#include "cli/Verdict.h"
+
+std::string JsonReport(const CommandResult& result)
+{
+    nlohmann::ordered_json json;
+    json["command"] = result.command;
+    if (result.portOpened)
+        json["port"] = {{"name", result.portName}, {"device", result.portDevice}};
+    else
+        json["port"] = nullptr;
+
+    if (result.fileGiven) {
+        nlohmann::ordered_json file;
+        file["path"] = result.filePath;
+        file["size"] = result.fileSize;
+        if (result.fileCrc16) {
+            char crc[8];
+            std::snprintf(crc, sizeof crc, "0x%04X", static_cast<unsigned>(*result.fileCrc16));
+            file["crc16"] = crc;
+        } else {
+            file["crc16"] = nullptr;
+        }
+        file["model"] = result.fileModel;
+        file["version"] = result.fileVersion;
+        file["valid"] = result.fileValid;
+        json["file"] = file;
+    } else {
+        json["file"] = nullptr;
+    }
+
+    if (result.switchRead)
+        json["switch"] = {{"model", result.switchModel}, {"date", result.switchDate}};
+    else
+        json["switch"] = nullptr;
+
+    json["comparison"] = ComparisonName(result.comparison);
+    json["outcome"] = result.outcome;
+    json["exit_code"] = result.exitCode;
+    if (result.cause.empty())
+        json["cause"] = nullptr;
+    else
+        json["cause"] = result.cause;
+    json["blocks_sent"] = result.blocksSent;
+    json["bytes_sent"] = result.bytesSent;
+    json["resends"] = result.resends;
+    json["rejections"] = result.rejections;
+    json["seconds"] = std::round(result.seconds * 1000.0) / 1000.0;
+    // A file name or the switch's model may hold bytes that are no UTF-8:
+    // they are replaced rather than ending the run with an exception.
+    return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}

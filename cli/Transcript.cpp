@@ -1,0 +1,111 @@
+#include "cli/Transcript.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// Local time with milliseconds, e.g. "2026-12-07 15:40:01.123".
+std::string Stamp()
+{
+    using namespace std::chrono;
+    const system_clock::time_point now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    // Called with the transcript's mutex held, the one caller of localtime.
+    const std::tm local = *std::localtime(&seconds);
+    char text[40];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis));
+    return text;
+}
+
+} // namespace
+
+Transcript::~Transcript()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_file == nullptr)
+        return;
+    FlushTraffic();
+    std::fclose(m_file);
+    m_file = nullptr;
+}
+
+bool Transcript::Open(const std::string& path, std::string& error)
+{
+    std::lock_guard lock(m_mutex);
+    m_file = std::fopen(path.c_str(), "a");
+    if (m_file == nullptr) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool Transcript::IsOpen() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_file != nullptr;
+}
+
+void Transcript::Line(const char* channel, const std::string& text)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_file == nullptr)
+        return;
+    FlushTraffic();
+    const std::string stamp = Stamp();
+    std::size_t start = 0;
+    do {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        Write(stamp, channel, text.substr(start, end - start));
+        start = end + 1;
+    } while (start < text.size());
+    std::fflush(m_file);
+}
+
+void Transcript::Traffic(bool sent, const std::uint8_t* data, std::size_t length)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_file == nullptr || length == 0)
+        return;
+    if (!m_traffic.empty() && sent != m_trafficSent)
+        FlushTraffic();
+    if (m_traffic.empty()) {
+        m_trafficSent = sent;
+        m_trafficStamp = Stamp();
+    }
+    static const char kHex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < length; ++i) {
+        if (!m_traffic.empty())
+            m_traffic += ' ';
+        m_traffic += kHex[data[i] >> 4];
+        m_traffic += kHex[data[i] & 0x0f];
+    }
+}
+
+void Transcript::Flush()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_file == nullptr)
+        return;
+    FlushTraffic();
+    std::fflush(m_file);
+}
+
+void Transcript::FlushTraffic()
+{
+    if (m_traffic.empty())
+        return;
+    Write(m_trafficStamp, m_trafficSent ? "tx" : "rx", m_traffic);
+    m_traffic.clear();
+}
+
+void Transcript::Write(const std::string& stamp, const char* channel, const std::string& text)
+{
+    std::fprintf(m_file, "%s %-4s %s\n", stamp.c_str(), channel, text.c_str());
+}
