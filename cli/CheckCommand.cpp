@@ -47,9 +47,9 @@ int ConcludeCheck(CommandContext& context, const KvmOperations& operations, cons
     // The log says the comparison in the switch's own words; this line is
     // for the person who reads only the end.
     if (report.versionRead)
-        context.services.PrintError(
+        context.services.QueueNote(
             PrintableText(CheckSummary(report, result.fileGiven, context.state.versionText)));
     if (!verdict.cause.empty())
-        context.services.PrintError("kvm-upgrade-cli: " + PrintableText(verdict.cause));
+        context.services.QueueNote("kvm-upgrade-cli: " + PrintableText(verdict.cause));
     return verdict.exitCode;
 }

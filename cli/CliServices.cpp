@@ -278,6 +278,11 @@ bool CliServices::Confirm(const std::string& text, const std::string& caption)
         std::lock_guard lock(m_mutex);
         if (m_closed)
             return false;
+        if (m_assumeYes && m_quiet) {
+            // Nothing is asked, so there is nothing to show.
+            Record("err", caption + ": " + text + " (--yes given: going ahead)");
+            return true;
+        }
         // A question is a break: the log's unfinished line is shown whole
         // first, not hidden behind the prompt.
         StartOutLine();

@@ -34,9 +34,9 @@ int Conclude(CommandContext& context, const KvmOperations& operations, const Swi
     result.outcome = verdict.outcome;
     result.cause = verdict.cause;
     if (context.options.Quiet())
-        context.services.PrintError(PrintableText(context.services.Status()));
+        context.services.QueueNote(PrintableText(context.services.Status()));
     if (!verdict.cause.empty())
-        context.services.PrintError("kvm-upgrade-cli: " + PrintableText(verdict.cause));
+        context.services.QueueNote("kvm-upgrade-cli: " + PrintableText(verdict.cause));
     return verdict.exitCode;
 }
 
@@ -58,7 +58,7 @@ int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const 
         operations.CheckVersion();
         const int checked = ConcludeCheck(context, operations, run);
         if (checked == kExitNothingToDo)
-            services.PrintError("Nothing was sent: the file is not newer than the switch's firmware.");
+            services.QueueNote("Nothing was sent: the file is not newer than the switch's firmware.");
         if (checked != kExitOk) {
             if (!context.result.cause.empty())
                 context.result.cause += "; nothing was sent";

@@ -18,7 +18,7 @@ have_display() { [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; }
 
 if [[ $# -gt 0 ]]; then
   [[ "$1" == "--real" ]] && shift
-  if have_display; then exec "$build/ui/kvm-upgrade" "$@"; fi
+  if have_display; then exec "$build/ui/qt/kvm-upgrade" "$@"; fi
   echo "No display found: use $build/cli/kvm-upgrade-cli (see --help) with the same options."
   exit 1
 fi
@@ -44,7 +44,7 @@ echo "Simulated switch on $device, mapped as COM1."
 
 if have_display; then
   echo "Opening the dialog: press Select File, choose the sample file, then Upgrade."
-  "$build/ui/kvm-upgrade" --map COM1="$device"
+  "$build/ui/qt/kvm-upgrade" --map COM1="$device"
 else
   echo "No display found: running the same upgrade on the command line."
   "$build/cli/kvm-upgrade-cli" upgrade --map COM1="$device" --port COM1 --yes "$sample"

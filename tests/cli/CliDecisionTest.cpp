@@ -1,0 +1,215 @@
+// What scripts decide on: the exit status by cause, the one JSON object of
+// --json, upgrade --if-newer, --quiet and the --log transcript. Every run is
+// the built kvm-upgrade-cli against the simulated switch on a pseudo-terminal,
+// and every claim of data sent is held against what the switch stored.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "CliRunner.h"
+#include "serial/CSerialPort.h"
+#include "serial/PortTable.h"
+#include "tests/support/FirmwareTestFiles.h"
+#include "tools/SwitchSim.h"
+
+namespace {
+
+using F = FirmwareTestFiles;
+using Bytes = F::Bytes;
+using namespace std::chrono_literals;
+
+std::unique_ptr<SwitchSim> StartSim(SwitchSimConfig config = {})
+{
+    auto sim = std::make_unique<SwitchSim>(std::move(config));
+    std::string error;
+    if (!sim->Start(&error))
+        ADD_FAILURE() << "the simulated switch did not start: " << error;
+    return sim;
+}
+
+// stdout under --json is the object and nothing else.
+nlohmann::json OnlyObject(const CliRunner::Result& result)
+{
+    const nlohmann::json json = nlohmann::json::parse(result.out, nullptr, false);
+    EXPECT_FALSE(json.is_discarded()) << "stdout is not one JSON object:\n" << result.out;
+    EXPECT_EQ(result.out.find('\n'), result.out.size() - 1) << result.out;
+    return json;
+}
+
+TEST(CliDecision, ExitStatusAndJsonSayTheCause)
+{
+    const struct {
+        std::string name;
+        std::string command;                        // check or upgrade
+        std::function<void(SwitchSimConfig&)> sim;  // the switch's behaviour
+        bool hold = false;                          // another opener holds the line
+        bool missing = false;                       // COM1 is mapped to nothing there
+        int exitCode;
+        std::string outcome;
+        std::string cause; // a part of the one-line cause; empty: none
+    } cases[] = {
+        {"done", "upgrade", [](SwitchSimConfig&) {}, false, false, 0, "done", ""},
+        {"rejections within the budget", "upgrade",
+         [](SwitchSimConfig& c) { c.rejectBlock = 3, c.rejectCount = 4; }, false, false, 0, "done", ""},
+        {"no device", "check", [](SwitchSimConfig&) {}, false, true, 4, "port-unavailable", "no such device"},
+        {"busy", "upgrade", [](SwitchSimConfig&) {}, true, false, 5, "port-busy", "device busy"},
+        {"silent", "check", [](SwitchSimConfig& c) { c.silent = true; }, false, false, 6, "no-switch",
+         "no switch answered the probe"},
+        {"no go-ahead", "upgrade", [](SwitchSimConfig& c) { c.noGoAhead = true; }, false, false, 1, "failed",
+         "did not give the go-ahead"},
+        {"hang-up mid-image", "upgrade", [](SwitchSimConfig& c) { c.hangupAfterBlock = 5; }, false, false, 7,
+         "transfer-failed", "run the upgrade again"},
+        {"refused too often", "upgrade", [](SwitchSimConfig& c) { c.rejectBlock = 2, c.rejectCount = 9; }, false,
+         false, 7, "transfer-failed", "refused block 3 too often"},
+    };
+    FirmwareTestFiles files;
+    const Bytes image = F::RecordedImage(4096, 3);
+    const std::string path = files.Write("fw-7-12-25.bin", image);
+    for (const auto& c : cases) {
+        SwitchSimConfig config;
+        c.sim(config);
+        auto sim = StartSim(config);
+        PortTable table;
+        table.Map("COM1", sim->DevicePath());
+        CSerialPort holder(&table);
+        if (c.hold) {
+            ASSERT_EQ(holder.Open("COM1", 115200, 1000), 1);
+        }
+        const std::string device = c.missing ? files.PathOf("gone") : sim->DevicePath();
+        std::vector<std::string> args = {"--json", "--map", "COM1=" + device, c.command, "--port", "COM1"};
+        if (c.command == "upgrade")
+            args.insert(args.end(), {"--yes", path});
+        const CliRunner::Result result = CliRunner::Run(args);
+        SCOPED_TRACE(c.name + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        const nlohmann::json json = OnlyObject(result);
+        EXPECT_EQ(json.value("command", ""), c.command);
+        EXPECT_EQ(json.value("exit_code", -1), result.exitCode);
+        EXPECT_EQ(json.value("outcome", ""), c.outcome);
+        EXPECT_EQ(json["port"], (nlohmann::json{{"name", "COM1"}, {"device", device}}));
+        if (c.cause.empty()) {
+            EXPECT_TRUE(json["cause"].is_null());
+        } else {
+            EXPECT_NE(json.value("cause", "").find(c.cause), std::string::npos);
+            // The same cause on stderr, without --verbose.
+            EXPECT_NE(result.err.find("kvm-upgrade-cli: "), std::string::npos);
+            EXPECT_NE(result.err.find(c.cause), std::string::npos);
+        }
+        EXPECT_EQ(result.err.find("try Auto scan mode"), c.exitCode == 6 ? result.err.find("try Auto scan mode")
+                                                                         : std::string::npos);
+
+        // What the object says was acknowledged, the switch stored.
+        const SwitchSimReport report = sim->Report();
+        const auto bytesSent = json.value("bytes_sent", 0u);
+        ASSERT_LE(bytesSent, report.image.size());
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + bytesSent, report.image.begin()));
+        EXPECT_EQ(json.value("blocks_sent", 0u), (bytesSent + 255) / 256);
+        if (c.exitCode == 0 && c.command == "upgrade") {
+            ASSERT_TRUE(sim->WaitForEndOfImage(5s));
+            EXPECT_EQ(sim->Report().image, image);
+            EXPECT_EQ(bytesSent, image.size());
+            EXPECT_EQ(json.value("rejections", -1), config.rejectCount);
+            EXPECT_EQ(json["file"].value("size", 0u), image.size());
+            EXPECT_EQ(json["file"].value("valid", false), true);
+            EXPECT_TRUE(std::regex_match(json["file"].value("crc16", ""), std::regex("0x[0-9A-F]{4}")));
+        }
+        if (c.exitCode == 4 || c.exitCode == 5) {
+            EXPECT_TRUE(report.rawReceived.empty());
+        }
+    }
+}
+
+TEST(CliDecision, IfNewerSendsOnlyANewerFile)
+{
+    const struct {
+        std::uint8_t switchDate[3];
+        int exitCode;
+        std::string comparison;
+    } cases[] = {
+        {{9, 1, 25}, 0, "file-newer"},
+        {{7, 12, 25}, 3, "same"},
+        {{6, 1, 26}, 3, "switch-newer"},
+    };
+    FirmwareTestFiles files;
+    const Bytes image = F::RecordedImage(2048, 5);
+    const std::string path = files.Write("fw.bin", image);
+    for (const auto& c : cases) {
+        SwitchSimConfig config;
+        std::copy(std::begin(c.switchDate), std::end(c.switchDate), config.date);
+        auto sim = StartSim(config);
+        const CliRunner::Result result = CliRunner::Run(
+            {"--map", "COM1=" + sim->DevicePath(), "--json", "upgrade", "--if-newer", "--yes", path});
+        SCOPED_TRACE(c.comparison + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        const nlohmann::json json = OnlyObject(result);
+        EXPECT_EQ(json.value("comparison", ""), c.comparison);
+        EXPECT_EQ(json["switch"].value("model", ""), "PZN442");
+        if (c.exitCode == 0) {
+            ASSERT_TRUE(sim->WaitForEndOfImage(5s));
+            EXPECT_EQ(sim->Report().image, image);
+        } else {
+            // The probe and the version request, nothing more.
+            EXPECT_EQ(sim->Report().frames, (std::vector<Bytes>{{0x01}, {0x01}}));
+            EXPECT_NE(result.err.find("Nothing was sent"), std::string::npos);
+        }
+    }
+}
+
+TEST(CliDecision, QuietShowsTheVerdictAndTheLogKeepsEverything)
+{
+    FirmwareTestFiles files;
+    const Bytes image = F::RecordedImage(1024, 7);
+    const std::string path = files.Write("fw.bin", image);
+    const std::string log = files.PathOf("run.log");
+    auto sim = StartSim();
+    const CliRunner::Result result = CliRunner::Run(
+        {"--map", "COM1=" + sim->DevicePath(), "upgrade", "-q", "--yes", "--log", log, path});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Upgrade complete!\n");
+    ASSERT_TRUE(sim->WaitForEndOfImage(5s));
+    EXPECT_EQ(sim->Report().image, image);
+
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string transcript = text.str();
+    const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (out|err|stat|prog|note|exit|tx|rx) .*)");
+    std::istringstream lines(transcript);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count)
+        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    EXPECT_GT(count, 5);
+    for (const char* part : {" out  Upgrading in progress", " stat Upgrade complete!", " prog 100 %", " exit 0"})
+        EXPECT_NE(transcript.find(part), std::string::npos) << part << "\n" << transcript;
+    // Frames only with --verbose.
+    EXPECT_EQ(transcript.find(" tx "), std::string::npos);
+
+    auto again = StartSim();
+    const std::string verboseLog = files.PathOf("verbose.log");
+    ASSERT_EQ(CliRunner::Run({"--map", "COM1=" + again->DevicePath(), "upgrade", "-v", "--yes", "--log",
+                              verboseLog, path})
+                  .exitCode,
+              0);
+    std::ifstream verboseIn(verboseLog);
+    std::stringstream verboseText;
+    verboseText << verboseIn.rdbuf();
+    // The first block's frame: command, sequence 0, then the image.
+    char firstBlock[32];
+    std::snprintf(firstBlock, sizeof firstBlock, " tx   03 00 %02x %02x", image[0], image[1]);
+    EXPECT_NE(verboseText.str().find(firstBlock), std::string::npos) << verboseText.str();
+    EXPECT_NE(verboseText.str().find(" rx   f"), std::string::npos);
+}
+
+} // namespace
