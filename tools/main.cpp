@@ -56,7 +56,7 @@ constexpr const char* kUsage =
     "                            table of port names; here it only feeds --list-ports\n"
     "  --list-ports              print the table of port names in use and exit\n"
     "  --version                 print the version and exit\n"
-    "  --help                    this text\n";
+    "  --help                    print this text and exit\n";
 
 enum class Parse { Run, Help, Version, ListPorts, Bad };
 
