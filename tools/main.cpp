@@ -22,6 +22,7 @@ constexpr const char* kUsage =
     "Usage: kvm-switch-sim [options]\n"
     "Plays the KVM switch on a pseudo-terminal; the first line printed is its device path.\n"
     "\n"
+    "Options:\n"
     "  --reply-code HEX          reply code to a probe or version request (default F2)\n"
     "  --date A-B-C              the switch's firmware date fields (default 7-12-25)\n"
     "  --model TEXT              the switch's model text (default PZN442)\n"

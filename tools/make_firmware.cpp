@@ -19,6 +19,7 @@ constexpr const char* kUsage =
     "Writes a firmware file that passes kvm-upgrade's checks: pseudo-random content,\n"
     "an info record and a CRC-16/XMODEM trailer.\n"
     "\n"
+    "Options:\n"
     "  --size BYTES        the file's size, 2 to 131072 (default 65536; at least 12\n"
     "                      with an info record)\n"
     "  --model-index N     the info record's model index, 0 to 255 (default 2)\n"
