@@ -66,9 +66,10 @@ bash_complete()
     printf "%s\n" "${COMPREPLY[@]}"' complete "$dir/kvm-upgrade.bash" "$1"
 }
 
+# A line that never completes would leave zsh waiting for its marks.
 zsh_complete()
 {
-  KVM_ZSH_COMPLETIONS=$dir zsh "$here/zsh-complete.zsh" "$1"
+  KVM_ZSH_COMPLETIONS=$dir timeout 30 zsh "$here/zsh-complete.zsh" "$1"
 }
 
 # The candidates as the table writes them: what follows the last '=' of each
