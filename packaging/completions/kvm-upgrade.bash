@@ -41,11 +41,11 @@ _kvm_offer()
 # Files whose names start with $2, each offered as $1 followed by the name.
 _kvm_offer_files()
 {
-    local prefix=$1 partial=$2 name
+    local prefix=$1 typed=$2 name
     local -a names=()
     while IFS= read -r name; do
         names+=("$prefix$name")
-    done < <(compgen -f -- "$partial")
+    done < <(compgen -f -- "$typed")
     compopt -o filenames 2>/dev/null
     _kvm_offer "${names[@]}"
 }

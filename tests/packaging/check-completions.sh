@@ -17,8 +17,8 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 touch fw-a.bin fw-b.bin notes.txt
 
-# A line typed, and every candidate offered for its last word, sorted; only the
-# part after the word's last '=' counts (that is what bash completes).
+# A line typed, and every candidate offered for its last word, sorted; only
+# what follows the word's last '=' counts (that is what bash completes).
 cases=(
   "kvm-upgrade-cli |check info upgrade"
   "kvm-upgrade-cli --port |AUTO COM1 COM10 COM11 COM12 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9"
@@ -46,16 +46,16 @@ bash_complete()
   bash --norc --noprofile -c '
     source "$1"
     line=$2
-    read -ra parts <<<"$line"
-    [[ $line == *" " ]] && parts+=("")
+    read -ra pieces <<<"$line"
+    [[ $line == *" " ]] && pieces+=("")
     words=()
-    for part in "${parts[@]}"; do
-      [[ -z $part ]] && words+=("")
-      while [[ -n $part ]]; do
-        if [[ $part == =* ]]; then
-          words+=("=") part=${part#=}
+    for piece in "${pieces[@]}"; do
+      [[ -z $piece ]] && words+=("")
+      while [[ -n $piece ]]; do
+        if [[ $piece == =* ]]; then
+          words+=("=") piece=${piece#=}
         else
-          words+=("${part%%=*}") part=${part#"${part%%=*}"}
+          words+=("${piece%%=*}") piece=${piece#"${piece%%=*}"}
         fi
       done
     done

@@ -12,7 +12,7 @@ mark() { print -r -- '<<MARK>>' }
 compprefuncs=(mark)
 comppostfuncs=(mark exit)
 # Calls that only ask (-O, -A, -D) add nothing; the others' matches are
-# printed with the part of the word the function set aside (IPREFIX).
+# printed with what the function set aside of the word (IPREFIX).
 compadd() {
   if [[ ${@[1,(i)(-|--)]} == *-(O|A|D)\ * ]]; then
     builtin compadd "$@"
