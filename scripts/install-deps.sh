@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing kvm-upgrade needs on Debian 12, and says
-# nothing when everything is already there. --windows adds what the Windows
+# nothing when everything is already there (the last line of the list is for
+# the manual pages, the .deb and their checks). --windows adds what the Windows
 # programs need: the MinGW-w64 cross compiler, and Wine to test them.
 set -euo pipefail
 
@@ -11,6 +12,7 @@ packages=(
   fonts-liberation
   xvfb xauth libxcb-cursor0 python3
   clang libclang-rt-14-dev
+  help2man man-db desktop-file-utils appstream dpkg-dev file lintian zsh
 )
 if [[ "${1:-}" == "--windows" ]]; then
   packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)

@@ -19,9 +19,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char* kUsage =
-    "usage: kvm-switch-sim [options]\n"
+    "Usage: kvm-switch-sim [options]\n"
     "Plays the KVM switch on a pseudo-terminal; the first line printed is its device path.\n"
     "\n"
+    "Options:\n"
     "  --reply-code HEX          reply code to a probe or version request (default F2)\n"
     "  --date A-B-C              the switch's firmware date fields (default 7-12-25)\n"
     "  --model TEXT              the switch's model text (default PZN442)\n"
@@ -55,9 +56,10 @@ constexpr const char* kUsage =
     "  --map COMn=DEVICE         (every program of the project takes it) replaces the\n"
     "                            table of port names; here it only feeds --list-ports\n"
     "  --list-ports              print the table of port names in use and exit\n"
-    "  --help                    this text\n";
+    "  --version                 print the version and exit\n"
+    "  --help                    print this text and exit\n";
 
-enum class Parse { Run, Help, ListPorts, Bad };
+enum class Parse { Run, Help, Version, ListPorts, Bad };
 
 bool ToInt(std::string_view text, int& value, int base = 10)
 {
@@ -149,6 +151,8 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std:
         bool ok = true;
         if (option == "--help" || option == "-h") {
             return Parse::Help;
+        } else if (option == "--version") {
+            return Parse::Version;
         } else if (option == "--reply-code") {
             ok = hexByte(config.probeReply);
         } else if (option == "--date") {
@@ -242,6 +246,9 @@ int main(int argc, char** argv)
     switch (ParseArgs(argc, argv, config, once, error)) {
     case Parse::Help:
         std::fputs(kUsage, stdout);
+        return 0;
+    case Parse::Version:
+        std::puts(KVM_VERSION);
         return 0;
     case Parse::ListPorts:
         std::fputs(PortTable::Process().Listing().c_str(), stdout);

@@ -14,16 +14,25 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "Usage: kvm-make-firmware [options] OUTPUT\n"
+    "Writes a firmware file that passes kvm-upgrade's checks: pseudo-random content,\n"
+    "an info record and a CRC-16/XMODEM trailer.\n"
+    "\n"
+    "Options:\n"
+    "  --size BYTES        the file's size, 2 to 131072 (default 65536; at least 12\n"
+    "                      with an info record)\n"
+    "  --model-index N     the info record's model index, 0 to 255 (default 2)\n"
+    "  --date A-B-C        the info record's date fields, each 0 to 255 (default 7-12-25)\n"
+    "  --no-record         leave the info record out\n"
+    "  --seed N            seed of the pseudo-random content (default 1)\n"
+    "  --version           print the version and exit\n"
+    "  --help              print this text and exit\n";
+
+// A refusal: the reason and the usage on stderr, exit status 2.
 int Usage(const char* why)
 {
-    if (why != nullptr)
-        std::fprintf(stderr, "kvm-make-firmware: %s\n", why);
-    std::fprintf(stderr,
-                 "usage: kvm-make-firmware [--size BYTES] [--model-index N] [--date A-B-C]\n"
-                 "                         [--no-record] [--seed N] OUTPUT\n"
-                 "Writes BYTES bytes (default 65536, at most 131072): pseudo-random content,\n"
-                 "an info record (model index N, default 2, date A-B-C, default 7-12-25)\n"
-                 "unless --no-record, and a CRC-16/XMODEM trailer.\n");
+    std::fprintf(stderr, "kvm-make-firmware: %s\n%s", why, kUsage);
     return 2;
 }
 
@@ -71,12 +80,16 @@ int main(int argc, char** argv)
         } else if (option.name == "--seed") {
             if ((text = value()) == nullptr || !ParseNumber(text, 0, 1L << 30, seed))
                 return Usage("--seed takes a number");
-        } else if ((option.name == "--no-record" || option.name == "--help") && option.value) {
+        } else if ((option.name == "--no-record" || option.name == "--help" || option.name == "--version")
+                   && option.value) {
             return Usage((option.name + " takes no value").c_str());
         } else if (option.name == "--no-record") {
             record = false;
         } else if (option.name == "--help") {
-            Usage(nullptr);
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (option.name == "--version") {
+            std::puts(KVM_VERSION);
             return 0;
         } else if (!arg.empty() && arg[0] != '-' && output.empty()) {
             output = arg;
