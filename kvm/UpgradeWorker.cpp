@@ -276,7 +276,9 @@ UpgradeStop KvmOperations::TransferBlocks()
             // A silent block is sent again uncounted, but not for ever.
             if (Clock::now() - lastReply >= kBlockSilenceLimit)
                 return UpgradeStop::SwitchSilent;
-            ++m_report.resends;
+            // A line that has gone away takes no frame: nothing was sent again.
+            if (Port()->LastIoError().kind == SerialError::Kind::None)
+                ++m_report.resends;
             std::this_thread::sleep_until(waitStart + kSilentAttemptFloor);
             continue;
         }
