@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -37,6 +39,15 @@ Transcript::~Transcript()
 
 bool Transcript::Open(const std::string& path, std::string& error)
 {
+    // Only a file on disk: a FIFO without a reader would block the open for
+    // ever, and a terminal that stops reading would hold up the worker that
+    // writes the line's bytes into the transcript.
+    std::error_code statusError;
+    const std::filesystem::file_status status = std::filesystem::status(path, statusError);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        error = std::filesystem::is_directory(status) ? "is a directory" : "not a regular file";
+        return false;
+    }
     std::lock_guard lock(m_mutex);
     m_file = std::fopen(path.c_str(), "a");
     if (m_file == nullptr) {

@@ -17,7 +17,8 @@ public:
     Transcript(const Transcript&) = delete;
     Transcript& operator=(const Transcript&) = delete;
 
-    // Appends to path; false, with the reason in error, when it cannot.
+    // Appends to path, a regular file or a new one; false, with the reason
+    // in error, when it cannot.
     bool Open(const std::string& path, std::string& error);
     bool IsOpen() const;
 

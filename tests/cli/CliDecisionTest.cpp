@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -12,6 +14,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -210,6 +213,16 @@ TEST(CliDecision, QuietShowsTheVerdictAndTheLogKeepsEverything)
     std::snprintf(firstBlock, sizeof firstBlock, " tx   03 00 %02x %02x", image[0], image[1]);
     EXPECT_NE(verboseText.str().find(firstBlock), std::string::npos) << verboseText.str();
     EXPECT_NE(verboseText.str().find(" rx   f"), std::string::npos);
+
+    // A transcript goes to a file on disk: a FIFO nobody reads would block
+    // the run before it starts.
+    const std::string fifo = files.PathOf("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [where, reason] : {std::pair{fifo, "not a regular file"}, {files.PathOf("."), "is a directory"}}) {
+        const CliRunner::Result refused = CliRunner::Run({"check", "--log", where});
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+    }
 }
 
 } // namespace

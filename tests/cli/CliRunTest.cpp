@@ -184,6 +184,9 @@ TEST(CliRun, UsageErrorsExitWithTwo)
         {"upgrade"},
         {"upgrade", "--yes", "a.bin", "b.bin"},
         {"upgrade", "--port", "com1", "fw.bin"},
+        {"check", "--quiet", "--verbose"},
+        {"check", "--if-newer"},
+        {"check", "--log"},
     };
     for (const auto& args : cases) {
         const CliRunner::Result result = CliRunner::Run(args);
@@ -207,7 +210,7 @@ TEST(CliRun, VersionAndHelp)
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("Usage: kvm-upgrade-cli", 0), 0u);
     for (const char* part : {"info FILE", "check [--port NAME] [--file FILE]",
-                             "upgrade [--port NAME] [--yes] FILE", "--map COMn=DEVICE", "--list-ports",
+                             "upgrade [--port NAME] [--yes] [--if-newer] FILE", "--map COMn=DEVICE", "--list-ports",
                              "model-index=N family=N date-known=0|1 valid=0|1", "Model #N",
                              "-v, --verbose", "permission denied", "Exit status", "130", "Ctrl-C",
                              "Progress: N %"})
