@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "CliRunner.h"
 #include "tests/support/FirmwareTestFiles.h"
@@ -51,7 +54,7 @@ TEST_P(NeverFalseSuccess, SuccessOnlyWithTheWholeImageStored)
     const FirmwareTestFiles::Bytes image = FirmwareTestFiles::ReadBytes(path);
 
     const CliRunner::Result result = CliRunner::Run(
-        {"--map", "COM1=" + sim.DevicePath(), "upgrade", "--port", "COM1", "--yes", path});
+        {"--json", "--map", "COM1=" + sim.DevicePath(), "upgrade", "--port", "COM1", "--yes", path});
     SCOPED_TRACE("exit " + std::to_string(result.exitCode) + "\nstdout:\n" + result.out + "\nstderr:\n" +
                  result.err);
     const bool claimed = result.err.find("Upgrade complete!") != std::string::npos
@@ -66,6 +69,18 @@ TEST_P(NeverFalseSuccess, SuccessOnlyWithTheWholeImageStored)
     } else {
         EXPECT_GT(result.exitCode, 0);
         EXPECT_FALSE(claimed);
+        // Once image data has reached the switch, a failure says so (7, run
+        // it again), and claims no more acknowledged bytes than it stored.
+        const SwitchSimReport report = sim.Report();
+        if (report.blockFrames > 0) {
+            EXPECT_EQ(result.exitCode, 7);
+        }
+        const nlohmann::json json = nlohmann::json::parse(result.out, nullptr, false);
+        ASSERT_TRUE(json.is_object()) << result.out;
+        EXPECT_EQ(json.value("exit_code", -1), result.exitCode);
+        const auto acknowledged = json.value("bytes_sent", 0u);
+        ASSERT_LE(acknowledged, report.image.size());
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + acknowledged, report.image.begin()));
     }
     if (c.succeeds) {
         EXPECT_EQ(result.exitCode == 0, *c.succeeds);
