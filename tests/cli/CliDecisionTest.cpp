@@ -22,6 +22,7 @@
 #include "CliRunner.h"
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
+#include "tests/kvm/TestSupport.h"
 #include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
 
@@ -30,15 +31,6 @@ namespace {
 using F = FirmwareTestFiles;
 using Bytes = F::Bytes;
 using namespace std::chrono_literals;
-
-std::unique_ptr<SwitchSim> StartSim(SwitchSimConfig config = {})
-{
-    auto sim = std::make_unique<SwitchSim>(std::move(config));
-    std::string error;
-    if (!sim->Start(&error))
-        ADD_FAILURE() << "the simulated switch did not start: " << error;
-    return sim;
-}
 
 // stdout under --json is the object and nothing else.
 nlohmann::json OnlyObject(const CliRunner::Result& result)
