@@ -165,7 +165,8 @@ void ExplainPermission(const std::string& device, SerialError& error)
 }
 
 // Named while it still holds the device: by the time anyone reads the
-// error it may have let go.
+// error it may have let go. This process's own descriptors (another port
+// object, a pseudo-terminal's keeper) name no program the user could stop.
 void NameHolder(const std::string& device, SerialError& error)
 {
     if (const auto holder = DeviceHolderFinder().Find(device, static_cast<long>(::getpid()))) {

@@ -33,11 +33,11 @@ constexpr int kLevelsUp = 6;
 constexpr int kMaxByIdLinks = 1024;
 
 // A sysfs attribute's text without its line end; at most a USB string
-// descriptor's worth.
+// descriptor's worth (126 UTF-16 units, as UTF-8).
 std::string Attribute(const std::filesystem::path& file)
 {
     std::ifstream in(file);
-    char buffer[256] = {};
+    char buffer[512] = {};
     in.read(buffer, sizeof buffer);
     std::string text(buffer, static_cast<std::size_t>(in.gcount()));
     while (!text.empty() && text.back() == '\n')
