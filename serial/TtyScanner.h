@@ -9,9 +9,11 @@
 // Finds the serial lines this system has: /dev/ttyS* ports that have a UART
 // behind them, then /dev/ttyUSB*, then /dev/ttyACM*, each group in the
 // natural order of its numbers (ttyS2 before ttyS10), less the kernel's
-// console (sysfs console/active). Nothing is opened:
-// the scan reads directory entries and sysfs attributes only, so it neither
-// disturbs a port in use nor waits on one.
+// console (sysfs console/active); and what sysfs and udev's links say of
+// one device. Nothing is opened: directory entries, links and sysfs
+// attributes are read only, so nothing here disturbs a port in use or
+// waits on one. Both roots can be replaced, for a /dev and a /sys of a
+// test's own.
 class TtyScanner {
 public:
     TtyScanner(std::filesystem::path devDir = "/dev",
