@@ -4,15 +4,20 @@
 #include <cerrno>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "serial/Deadline.h"
+#include "serial/DeviceHolderFinder.h"
 
 namespace {
 
@@ -87,10 +92,103 @@ Deadline::Clock::duration TotalReadTime(std::size_t n, std::chrono::milliseconds
     return std::chrono::milliseconds(static_cast<long long>(count * perByte));
 }
 
+// The reentrant look-ups: a scan may run on a worker thread while another
+// thread reads the same databases.
+std::string GroupName(gid_t gid)
+{
+    std::vector<char> buffer(4096);
+    for (int round = 0; round < 8; ++round, buffer.resize(buffer.size() * 4)) {
+        group entry{};
+        group* found = nullptr;
+        const int err = ::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found);
+        if (err == ERANGE)
+            continue;
+        return err == 0 && found != nullptr ? std::string(found->gr_name) : std::string();
+    }
+    return std::string();
+}
+
+// The groups the group database gives this process's user, which a new
+// login would have; empty when the user cannot be found.
+std::vector<gid_t> DatabaseGroups()
+{
+    std::vector<char> buffer(4096);
+    passwd entry{};
+    passwd* user = nullptr;
+    while (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &user) == ERANGE
+           && buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 4);
+    if (user == nullptr)
+        return {};
+    std::vector<gid_t> groups(64);
+    for (int round = 0; round < 8; ++round) {
+        int count = static_cast<int>(groups.size());
+        if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) >= 0) {
+            groups.resize(static_cast<std::size_t>(count));
+            return groups;
+        }
+        groups.resize(static_cast<std::size_t>(std::max(count, static_cast<int>(groups.size()) * 2)));
+    }
+    return {};
+}
+
+bool ProcessHasGroup(gid_t gid)
+{
+    if (::getegid() == gid)
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
+}
+
+// Which group would let the user in, asked at the failure: the answer the
+// user needs is "join group X" or "log in again".
+void ExplainPermission(const std::string& device, SerialError& error)
+{
+    struct stat node{};
+    if (::stat(device.c_str(), &node) != 0)
+        return;
+    // Joining a group that may not read and write the device, or root's
+    // own group, is no advice.
+    const bool groupMayUse = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (!groupMayUse || node.st_gid == 0)
+        return;
+    error.deviceGroup = GroupName(node.st_gid);
+    if (error.deviceGroup.empty())
+        return;
+    const std::vector<gid_t> database = DatabaseGroups();
+    error.inGroupDatabase = std::find(database.begin(), database.end(), node.st_gid) != database.end();
+    error.inGroupProcess = ProcessHasGroup(node.st_gid);
+}
+
+// Named while it still holds the device: by the time anyone reads the
+// error it may have let go. This process's own descriptors (another port
+// object, a pseudo-terminal's keeper) name no program the user could stop.
+void NameHolder(const std::string& device, SerialError& error)
+{
+    if (const auto holder = DeviceHolderFinder().Find(device, static_cast<long>(::getpid()))) {
+        error.holderPid = holder->pid;
+        error.holderName = holder->name;
+    }
+}
+
 void Fail(SerialError& error, Kind kind, int err)
 {
     error.kind = kind;
     error.sysErrno = err;
+}
+
+// A failed open, explained as far as the system can tell at this moment.
+void FailOpen(SerialError& error, const std::string& device, Kind kind, int err)
+{
+    Fail(error, kind, err);
+    if (kind == Kind::Busy)
+        NameHolder(device, error);
+    else if (kind == Kind::PermissionDenied)
+        ExplainPermission(device, error);
 }
 
 // Waits until the terminal's output queue is empty, the queue cannot be asked
@@ -130,7 +228,8 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
 
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        Fail(error, KindForOpenErrno(errno), errno);
+        const int err = errno;
+        FailOpen(error, device, KindForOpenErrno(err), err);
         return false;
     }
     // Started with a standard stream closed, the process would get the port
@@ -156,7 +255,7 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         ::close(fd);
-        Fail(error, err == EWOULDBLOCK ? Kind::Busy : Kind::Other, err);
+        FailOpen(error, device, err == EWOULDBLOCK ? Kind::Busy : Kind::Other, err);
         return false;
     }
     // Taken before anything changes, so that Close, and a release at exit,

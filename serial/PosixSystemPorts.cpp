@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "serial/PortTable.h"
+#include "serial/TtyListing.h"
 #include "serial/TtyScanner.h"
 
 PortTable SystemPorts::DefaultTable()
@@ -17,5 +18,10 @@ PortTable SystemPorts::DefaultTable()
 
 std::string SystemPorts::Listing(const PortTable& inUse)
 {
-    return inUse.Listing();
+    return TtyListing().Text(inUse);
+}
+
+std::string SystemPorts::KernelConsoleOf(const std::string& device)
+{
+    return TtyScanner().ConsoleOf(device);
 }

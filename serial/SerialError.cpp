@@ -13,6 +13,48 @@ std::string WithErrno(const std::string& text, int err)
     return err != 0 ? text + " (" + std::system_category().message(err) + ")" : text;
 }
 
+// Programs known to take serial adapters as soon as they appear, and what
+// the user can do about each.
+struct KnownHolder {
+    const char* name;
+    const char* advice;
+};
+constexpr KnownHolder kKnownHolders[] = {
+    {"brltty", "brltty takes USB serial adapters for braille displays; "
+               "remove it with 'sudo apt remove brltty' if none is used"},
+    {"ModemManager", "ModemManager probes new modems for a few seconds after plug-in; "
+                     "wait, or 'sudo systemctl stop ModemManager'"},
+};
+
+std::string BusyText(const SerialError& error)
+{
+    if (error.holderPid == 0)
+        return "device busy (held by another program)";
+    const std::string pid = "pid " + std::to_string(error.holderPid);
+    if (error.holderName.empty())
+        return "device busy (held by " + pid + ")";
+    const std::string text = "device busy (held by " + error.holderName + ", " + pid + ")";
+    for (const KnownHolder& known : kKnownHolders) {
+        if (error.holderName == known.name)
+            return text + "; " + known.advice;
+    }
+    return text;
+}
+
+std::string PermissionText(const SerialError& error)
+{
+    const std::string& group = error.deviceGroup;
+    if (group.empty())
+        return "permission denied (is the user in group dialout?)";
+    if (error.inGroupProcess)
+        return "permission denied, although this process has the device's group " + group;
+    if (error.inGroupDatabase)
+        return "permission denied: you are in group " + group
+            + ", but this session started before you were added: log in again";
+    return "permission denied: the device belongs to group " + group + "; add yourself with 'sudo usermod -aG "
+        + group + " $USER', then log in again";
+}
+
 } // namespace
 
 std::string SerialError::Describe() const
@@ -31,9 +73,9 @@ std::string SerialError::Describe() const
     case Kind::NoSuchDevice:
         return who + ": no such device";
     case Kind::PermissionDenied:
-        return who + ": permission denied (is the user in group dialout?)";
+        return who + ": " + PermissionText(*this);
     case Kind::Busy:
-        return who + ": device busy (held by another program)";
+        return who + ": " + BusyText(*this);
     case Kind::NotATerminal:
         return who + ": not a serial line";
     case Kind::SettingsRefused:

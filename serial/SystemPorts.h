@@ -13,8 +13,16 @@ public:
     // \\.\COMn, present or not; a port that is absent fails to open.
     static PortTable DefaultTable();
 
-    // What --list-ports prints for the table in use: on Linux the table
-    // itself; on Windows the ports that are present, each with the name that
-    // reaches it, or the --map that would.
+    // What --list-ports prints for the table in use: each entry's first
+    // line is "COMn  DEVICE". On Linux the table, each device with the
+    // hardware sysfs knows behind it (driver, USB ids and strings) and the
+    // /dev/serial/by-id name that survives re-plugging, then the serial
+    // devices no COMn reaches; on Windows the ports that are present, each
+    // with the name that reaches it, or the --map that would.
     static std::string Listing(const PortTable& inUse);
+
+    // The kernel console's name ("ttyS0") when device, links followed, is
+    // an active kernel console: nothing sent there reaches a switch. Empty
+    // otherwise, and always on Windows.
+    static std::string KernelConsoleOf(const std::string& device);
 };

@@ -121,3 +121,9 @@ std::string SystemPorts::Listing(const PortTable& inUse)
         text = "(no serial ports present)\n";
     return text;
 }
+
+std::string SystemPorts::KernelConsoleOf(const std::string&)
+{
+    // Windows writes no kernel messages to a serial port.
+    return std::string();
+}

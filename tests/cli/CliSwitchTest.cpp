@@ -251,7 +251,7 @@ TEST(CliCheck, VerboseSaysWhyEachPortFailedToOpen)
     std::vector<std::string> reasons = {
         "COM1 (" + files.PathOf("missing") + "): no such device",
         "COM2 (" + plainFile + "): not a serial line",
-        "COM3 (" + sim->DevicePath() + "): device busy (held by another program)",
+        "COM3 (" + sim->DevicePath() + "): device busy (held by cli_tests, pid " + std::to_string(::getpid()) + ")",
         "COM5: no device mapped (see --list-ports, --map COM5=DEVICE)",
         "COM12: no device mapped",
     };

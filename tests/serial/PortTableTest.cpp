@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "serial/PortTable.h"
-#include "serial/SerialError.h"
 
 namespace {
 
@@ -70,27 +69,6 @@ TEST(PortTable, EntriesAndListingInComOrder)
     EXPECT_FALSE(table.Resolve("COM1"));
     EXPECT_FALSE(table.Resolve("COM02"));
     EXPECT_EQ(PortTable().Listing(), "");
-}
-
-TEST(SerialError, Describe)
-{
-    struct Case {
-        SerialError error;
-        const char* text;
-    };
-    const Case cases[] = {
-        {{SerialError::Kind::PermissionDenied, 13, "COM3", "/dev/ttyUSB0"},
-         "COM3 (/dev/ttyUSB0): permission denied (is the user in group dialout?)"},
-        {{SerialError::Kind::Busy, 11, "COM1", "/dev/ttyS0"},
-         "COM1 (/dev/ttyS0): device busy (held by another program)"},
-        {{SerialError::Kind::NoSuchDevice, 2, "COM2", "/dev/ttyUSB7"},
-         "COM2 (/dev/ttyUSB7): no such device"},
-        {{SerialError::Kind::UnknownName, 0, "COM13", ""}, "COM13: no such port (COM1 to COM12)"},
-        {{SerialError::Kind::UnknownName, 0, "COM4", ""},
-         "COM4: no device mapped (see --list-ports, --map COM4=DEVICE)"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.error.Describe(), c.text);
 }
 
 TEST(PortTableDetect, OnlyPortNamesAndAtMostTwelve)

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,6 +58,49 @@ termios ConsoleSettings(termios tio)
     if (::cfgetispeed(&now) != ::cfgetispeed(&before) || ::cfgetospeed(&now) != ::cfgetospeed(&before))
         return ::testing::AssertionFailure() << "speed differs";
     return ::testing::AssertionSuccess();
+}
+
+const uid_t kNobody = 65534;
+
+// Runs body in a child process and returns what it returned. With dropRoot
+// the child, when root, first becomes user nobody (no groups), after
+// prepare has run with root's rights; an unprivileged user runs body as is.
+// prepare ends the child with status 12 when it fails.
+std::string InChild(bool dropRoot, const std::function<void()>& prepare, const std::function<std::string()>& body)
+{
+    int out[2];
+    if (::pipe(out) != 0) {
+        ADD_FAILURE() << "pipe failed";
+        return {};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(out[0]);
+        prepare();
+        if (dropRoot && ::getuid() == 0
+            && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0
+                // A process that changed its user keeps its /proc entries
+                // root's; one started by that user would not.
+                || ::prctl(PR_SET_DUMPABLE, 1) != 0))
+            ::_exit(10);
+        const std::string text = body();
+        ::_exit(::write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 11);
+    }
+    ::close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "10: could not drop root, 11: no answer, 12: not prepared";
+    return text;
 }
 
 class SerialPortTest : public ::testing::Test {
@@ -290,6 +336,88 @@ TEST_F(SerialPortTest, ForeignLockHolderMakesOpenBusy)
     EXPECT_EQ(port.LastOpenError().kind, Kind::Busy);
     EXPECT_FALSE(port.IsOpen());
     ::close(fd);
+}
+
+// Busy names the program to stop. The holder is another copy of the port
+// in a process of its own, named as it wishes; root runs into its lock,
+// anyone else into the terminal's exclusive flag as well. The keeper of
+// the pseudo-terminal (this test's process) holds it too, and is not the
+// one named.
+TEST_F(SerialPortTest, BusyNamesTheProcessThatHoldsThePort)
+{
+    const std::string pty = m_far.DevicePath();
+    const struct {
+        const char* what;
+        bool dropRoot;
+    } cases[] = {{"as this user", false}, {"as an unprivileged user", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.dropRoot && ::getuid() != 0)
+            continue; // the first case was that already
+        const std::string answer = InChild(
+            c.dropRoot,
+            [&] {
+                if (c.dropRoot && ::getuid() == 0 && ::chown(pty.c_str(), kNobody, kNobody) != 0)
+                    ::_exit(12);
+            },
+            [this] {
+                int ready[2];
+                int release[2];
+                if (::pipe(ready) != 0 || ::pipe(release) != 0)
+                    return std::string("pipe failed");
+                const pid_t holder = ::fork();
+                if (holder == 0) {
+                    ::close(ready[0]);
+                    ::close(release[1]); // so that the asking process's close is the end of the pipe
+                    ::prctl(PR_SET_NAME, "kvm-holder");
+                    CSerialPort port(&m_table);
+                    const char opened = port.Open("COM1", 115200, 10) == 1 ? '1' : '0';
+                    char none = 0;
+                    const bool released = ::write(ready[1], &opened, 1) == 1 && ::read(release[0], &none, 1) == 0;
+                    port.Close(); // _exit runs no destructor, and the exclusive flag would outlive us
+                    ::_exit(released ? 0 : 1);
+                }
+                ::close(ready[1]);
+                ::close(release[0]);
+                char opened = 0;
+                std::string text = "the holder could not open the port";
+                if (::read(ready[0], &opened, 1) == 1 && opened == '1') {
+                    CSerialPort port(&m_table);
+                    text = port.Open("COM1", 115200, 10) == 0 ? port.LastOpenError().Describe() : "opened";
+                }
+                ::close(release[1]); // the holder ends
+                ::waitpid(holder, nullptr, 0);
+                return std::to_string(holder) + "\n" + text;
+            });
+        const std::size_t end = answer.find('\n');
+        ASSERT_NE(end, std::string::npos) << answer;
+        EXPECT_EQ(answer.substr(end + 1),
+                  "COM1 (" + pty + "): device busy (held by kvm-holder, pid " + answer.substr(0, end) + ")");
+    }
+}
+
+// A device whose group the user lacks: the error names the group to join.
+TEST_F(SerialPortTest, PermissionDeniedNamesTheDevicesGroup)
+{
+    if (::getuid() != 0)
+        GTEST_SKIP() << "handing the device to a group this user is not in takes root";
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout == nullptr)
+        GTEST_SKIP() << "no group dialout";
+    const gid_t gid = dialout->gr_gid;
+    const std::string pty = m_far.DevicePath();
+    const std::string text = InChild(
+        true,
+        [&] {
+            if (::chown(pty.c_str(), 0, gid) != 0 || ::chmod(pty.c_str(), 0660) != 0)
+                ::_exit(12);
+        },
+        [this] {
+            CSerialPort port(&m_table);
+            return port.Open("COM1", 115200, 10) == 0 ? port.LastOpenError().Describe() : std::string("opened");
+        });
+    EXPECT_EQ(text, "COM1 (" + pty + "): permission denied: the device belongs to group dialout; add yourself "
+                    "with 'sudo usermod -aG dialout $USER', then log in again");
 }
 
 TEST_F(SerialPortTest, RefusedSettingsLeaveThePortClosedAndFree)

@@ -93,6 +93,41 @@ TEST_F(TtyScannerTest, TheKernelConsoleIsLeftOut)
     }
 }
 
+// What the command line asks of a port where no switch answered: is it the
+// kernel's console? Named directly or through a link of udev's or the user's.
+TEST_F(TtyScannerTest, ConsoleOfFollowsLinks)
+{
+    const struct {
+        const char* active; // nullptr: no console/active attribute
+        const char* device; // in the fake /dev
+        const char* console;
+    } cases[] = {
+        {"tty0 ttyS0\n", "ttyS0", "ttyS0"},
+        {"tty0 ttyS0\n", "serial/by-path/platform-serial8250-port0", "ttyS0"},
+        {"tty0 ttyS0\n", "kvm-link", "ttyS0"},
+        {"tty0 ttyS0\n", "ttyS1", ""},
+        {"ttyUSB0", "ttyUSB0", "ttyUSB0"},
+        {"", "ttyS0", ""},
+        {nullptr, "ttyS0", ""},
+        {"tty0 ttyS0\n", "missing", ""},
+    };
+    for (const char* name : {"ttyS0", "ttyS1", "ttyUSB0", "tty0"})
+        Dev(name);
+    fs::create_directories(m_root / "dev" / "serial" / "by-path");
+    fs::create_symlink("../../ttyS0", m_root / "dev" / "serial" / "by-path" / "platform-serial8250-port0");
+    fs::create_symlink(m_root / "dev" / "serial" / "by-path" / "platform-serial8250-port0", m_root / "dev" / "kvm-link");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.active ? c.active : "(none)") + " " + c.device);
+        fs::remove_all(m_root / "sys" / "console");
+        if (c.active) {
+            fs::create_directories(m_root / "sys" / "console");
+            std::ofstream(m_root / "sys" / "console" / "active") << c.active;
+        }
+        EXPECT_EQ(TtyScanner(m_root / "dev", m_root / "sys").ConsoleOf((m_root / "dev" / c.device).string()),
+                  c.console);
+    }
+}
+
 TEST_F(TtyScannerTest, MissingDirectoriesFindNothing)
 {
     EXPECT_TRUE(TtyScanner(m_root / "nodev", m_root / "nosys").Scan().empty());
