@@ -6,6 +6,7 @@
 #include "kvm/SharedState.h"
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
+#include "serial/SystemPorts.h"
 
 SwitchRun::SwitchRun(SharedState& state, CliServices& services, CSerialPort& port, bool verbose)
     : m_state(state), m_port(port)
@@ -31,6 +32,8 @@ RunFacts SwitchRun::Facts(const KvmOperations& operations) const
     facts.silentPorts = m_state.silentPortCount;
     if (!facts.report.portName.empty())
         facts.device = PortTable::Process().Resolve(facts.report.portName).value_or("");
+    if (!facts.device.empty())
+        facts.kernelConsole = SystemPorts::KernelConsoleOf(facts.device);
     facts.ioError = m_port.LastIoError();
     return facts;
 }
