@@ -264,8 +264,7 @@ std::string CliOptions::HelpText()
            "  0    done: info found the file valid; check read the switch's version\n"
            "       (and, with --file, the file is newer); upgrade ended with\n"
            "       \"Upgrade complete!\"\n"
-           "  1    failed for another reason: the switch gave no go-ahead, or the\n"
-           "       confirmation was declined\n"
+           "  1    failed for another reason: the confirmation was declined\n"
            "  2    a usage error, a file that may not be sent, or an upgrade that could\n"
            "       not be confirmed (no terminal and no --yes)\n"
            "  3    nothing to do: the file is not newer than the switch's firmware\n"
@@ -274,7 +273,8 @@ std::string CliOptions::HelpText()
            "       serial port at all\n"
            "  5    the port is busy: another program holds it\n"
            "  6    no switch answered on the port, or on any port of the scan\n"
-           "  7    the upgrade failed after image data was sent: the switch may not\n"
-           "       start; keep its power and cable and run the upgrade again\n"
+           "  7    the upgrade failed once it had begun (the switch took its headers\n"
+           "       or image data): the switch may not start; keep its power and cable\n"
+           "       and run the upgrade again\n"
            "  130  interrupted by Ctrl-C (143 by SIGTERM, 129 by SIGHUP)\n";
 }

@@ -169,9 +169,12 @@ Verdict JudgeUpgrade(const RunFacts& facts, UpgradeOutcome outcome)
         return Make(kExitNoSwitch,
                     WithLineFailure(PortAndDevice(facts) + ": the switch stopped answering before the upgrade", facts) +
                         "; nothing was sent");
-    return Make(kExitFailed,
+    // The switch has taken the upgrade's headers and may have begun to erase
+    // its flash (the go-ahead waits for that): it may not start as it is.
+    return Make(kExitTransferFailed,
                 WithLineFailure(PortAndDevice(facts) + ": the switch did not give the go-ahead for the upgrade", facts) +
-                    "; no image data was sent");
+                    "; no image data was sent, but the switch may have begun to erase its firmware: run the upgrade "
+                    "again if it does not work normally");
 }
 
 std::string ComparisonName(VersionComparison comparison)

@@ -60,8 +60,9 @@ TEST(CliDecision, ExitStatusAndJsonSayTheCause)
         {"busy", "upgrade", [](SwitchSimConfig&) {}, true, false, 5, "port-busy", "device busy"},
         {"silent", "check", [](SwitchSimConfig& c) { c.silent = true; }, false, false, 6, "no-switch",
          "no switch answered the probe"},
-        {"no go-ahead", "upgrade", [](SwitchSimConfig& c) { c.noGoAhead = true; }, false, false, 1, "failed",
-         "did not give the go-ahead"},
+        // No image data, but the headers may have started the erase.
+        {"no go-ahead", "upgrade", [](SwitchSimConfig& c) { c.noGoAhead = true; }, false, false, 7,
+         "transfer-failed", "did not give the go-ahead"},
         {"hang-up mid-image", "upgrade", [](SwitchSimConfig& c) { c.hangupAfterBlock = 5; }, false, false, 7,
          "transfer-failed", "run the upgrade again"},
         {"refused too often", "upgrade", [](SwitchSimConfig& c) { c.rejectBlock = 2, c.rejectCount = 9; }, false,
