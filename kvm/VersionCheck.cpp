@@ -19,10 +19,11 @@ const char kDashes56[] = "------------------------------------------------------
 void KvmOperations::CheckVersion()
 {
     m_lastCheckSucceeded = false;
-    ResetReport();
-    // The worker owns the port and the shared texts until its last act.
+    // The worker owns the port, the shared texts and the report until its
+    // last act.
     if (WorkerRunning())
         return;
+    ResetReport();
     BeginCheck();
     RunCheck();
     EndOperation();
