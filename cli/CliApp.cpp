@@ -201,13 +201,18 @@ void CliApp::OnSignal(int signo)
     m_transcript->Line("exit", std::to_string(128 + signo));
     if (m_json) {
         // Whoever reads the object must still learn how the run ended; what
-        // the worker knows is not read while it may be writing it.
+        // the worker knows is not read while it may be writing it, except
+        // what it acknowledged, which it keeps for this.
         CommandResult result;
         result.command = m_command;
         result.outcome = "interrupted";
         result.exitCode = 128 + signo;
         result.cause = upgrading ? "interrupted during the transfer: the switch may not start; run the upgrade again"
                                  : "interrupted";
+        if (upgrading) {
+            result.blocksSent = m_operations->BlocksAcknowledgedSoFar();
+            result.bytesSent = m_operations->BytesAcknowledgedSoFar();
+        }
         m_out << JsonReport(result) << "\n";
         m_out.flush();
     }

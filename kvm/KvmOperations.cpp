@@ -95,4 +95,5 @@ int KvmOperations::EndOperation()
 void KvmOperations::ResetReport()
 {
     m_report = OperationReport();
+    m_acknowledgedSoFar = 0;
 }

@@ -86,6 +86,14 @@ public:
     // version and the comparison, how far an upgrade got. A copy; ask once
     // the worker has been waited for.
     OperationReport LastReport() const { return m_report; }
+    // The blocks and bytes the switch has acknowledged in the running (or
+    // last) upgrade, for a thread that may not wait for the worker: an
+    // interrupt must not claim less than the switch stored.
+    std::uint32_t BlocksAcknowledgedSoFar() const
+    {
+        return static_cast<std::uint32_t>(m_acknowledgedSoFar.load() >> 32);
+    }
+    std::uint32_t BytesAcknowledgedSoFar() const { return static_cast<std::uint32_t>(m_acknowledgedSoFar.load()); }
 
 private:
     CSerialPort* Port() const { return m_state.port; }
@@ -132,4 +140,7 @@ private:
     std::atomic<bool> m_lastCheckSucceeded{false};
     // Written by whichever thread runs the operation, never by two at once.
     OperationReport m_report;
+    // The report's acknowledged blocks (high half) and bytes (low half) in
+    // one word, so that a reader never sees one without the other.
+    std::atomic<std::uint64_t> m_acknowledgedSoFar{0};
 };

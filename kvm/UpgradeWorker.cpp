@@ -291,6 +291,7 @@ UpgradeStop KvmOperations::TransferBlocks()
         }
         ++m_report.blocksAcknowledged;
         m_report.bytesAcknowledged += m_state.blockLength;
+        m_acknowledgedSoFar = (std::uint64_t{m_report.blocksAcknowledged} << 32) | m_report.bytesAcknowledged;
         m_state.bytesSent += m_state.blockLength;
         m_state.bytesRemaining -= m_state.blockLength;
         m_state.retryCount = 0;

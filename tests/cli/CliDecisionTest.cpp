@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -19,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "CliChild.h"
 #include "CliRunner.h"
 #include "serial/CSerialPort.h"
 #include "serial/PortTable.h"
@@ -215,6 +217,53 @@ TEST(CliDecision, QuietShowsTheVerdictAndTheLogKeepsEverything)
         const CliRunner::Result refused = CliRunner::Run({"check", "--log", where});
         EXPECT_EQ(refused.exitCode, 2);
         EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+    }
+}
+
+// Two interrupts abort a running upgrade. The object printed then says what
+// the switch had acknowledged so far, which it stored, and never less.
+TEST(CliDecision, AnAbortedUpgradeSaysWhatTheSwitchAcknowledged)
+{
+    const struct {
+        std::string name;
+        std::function<void(SwitchSimConfig&)> sim;
+        int blocksStored; // signalled once the switch stored this many blocks; 0: in the handshake
+    } cases[] = {
+        // The second model header is out; the go-ahead is slow to come.
+        {"in the handshake", [](SwitchSimConfig& c) { c.goAheadDelay = 4000ms; }, 0},
+        {"mid-image", [](SwitchSimConfig& c) { c.flashWriteDelay = 20000us; }, 4},
+    };
+    FirmwareTestFiles files;
+    const Bytes image = F::RecordedImage(65536, 9);
+    const std::string path = files.Write("fw.bin", image);
+    for (const auto& c : cases) {
+        SwitchSimConfig config;
+        c.sim(config);
+        auto sim = StartSim(config);
+        CliChild child({"--json", "--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", path});
+        ASSERT_TRUE(sim->WaitForReport(
+            [&c](const SwitchSimReport& r) {
+                return c.blocksStored > 0 ? r.blocksStored >= c.blocksStored : r.frames.size() >= 6;
+            },
+            30s));
+        child.Signal(SIGTERM);
+        ASSERT_TRUE(child.WaitForErr("press Ctrl-C again to abort", 30s)) << child.ErrSoFar();
+        child.Signal(SIGTERM);
+        const CliRunner::Result result = child.Wait();
+        SCOPED_TRACE(c.name + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, 143);
+        const nlohmann::json json = OnlyObject(result);
+        EXPECT_EQ(json.value("outcome", ""), "interrupted");
+        EXPECT_EQ(json.value("exit_code", -1), 143);
+
+        const SwitchSimReport report = sim->Report();
+        const auto bytesSent = json.value("bytes_sent", 0u);
+        ASSERT_LE(bytesSent, report.image.size());
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + bytesSent, report.image.begin()));
+        EXPECT_EQ(json.value("blocks_sent", 0u), (bytesSent + 255) / 256);
+        // A block is sent only once the one before it was acknowledged.
+        EXPECT_GE(bytesSent, report.blocksStored > 0 ? (report.blocksStored - 1) * 256u : 0u);
+        EXPECT_FALSE(report.endOfImage);
     }
 }
 
