@@ -25,8 +25,8 @@
 # status 7) may leave a switch that does not start. Then the running batch
 # is finished, no further batch is started, and the script says which host,
 # how far its upgrade got and what to do. The same holds when the upgrade's
-# end is unknown (the ssh connection broke during it, or it was interrupted
-# after image data was sent).
+# end is unknown (the ssh connection broke during it, or it was interrupted:
+# the switch may have begun to erase before any data was acknowledged).
 #
 # Options:
 #   -b, --batch N        hosts played at the same time (default 1)
@@ -195,14 +195,14 @@ elif status == 3 and get("comparison") not in ("same", "switch-newer"):
     result = "date-unknown"
 elif status in by_status:
     result = by_status[status]
-elif cli is not None and sent == 0:
+elif cli is not None and sent == 0 and get("outcome") != "interrupted":
     result = "failed"
 elif cli is None and status in (126, 127):
     # The remote shell found no such command, or could not run it.
     result = "failed"
 else:
-    # The connection broke, or the program was stopped, and either image
-    # data went out or nobody can say whether it did.
+    # The connection broke, or the program was stopped: even with nothing
+    # acknowledged, the switch may have taken the headers and begun to erase.
     result = "may-not-start"
 if result == "upgraded":
     detail = "switch %s -> file %s, %s bytes in %s s" % (
@@ -216,7 +216,7 @@ elif result == "date-unknown":
 elif result == "may-not-start" and isinstance(sent, int) and isinstance(size, int):
     detail = "%d of %d bytes acknowledged" % (sent, size)
 elif result == "may-not-start":
-    detail = "the upgrade's end is unknown (%s)" % (note or "no report from the host")
+    detail = "the upgrade's end is unknown (%s)" % (get("cause") or note or "no report from the host")
 else:
     detail = get("cause") or note
 record = {"host": host, "port": port, "result": result, "exit_code": status,

@@ -37,24 +37,46 @@ print(v)' "$@"
 
 export FLEET_HOSTS=$work/hosts FLEET_BIN=$work/bin
 mkdir -p "$FLEET_BIN"
-# shellcheck disable=SC2016 # $FLEET_SWITCH and "$@" are the wrapper's, set by each call
-printf '#!/bin/sh\nexec %q --map "COM1=$FLEET_SWITCH" "$@"\n' "$cli" >"$FLEET_BIN/kvm-upgrade-cli"
+# A host whose folder holds "interrupt" has its upgrade aborted by two
+# SIGTERMs: the first once the upgrade's worker runs, after the version check
+# and the confirmation (it only warns), the second at the warning.
+printf '#!/usr/bin/env bash\ncli=%q\n' "$cli" >"$FLEET_BIN/kvm-upgrade-cli"
+cat >>"$FLEET_BIN/kvm-upgrade-cli" <<'EOF'
+[[ -e interrupt ]] || exec "$cli" --map "COM1=$FLEET_SWITCH" "$@"
+exec 3>&1
+coproc run { exec "$cli" --map "COM1=$FLEET_SWITCH" "$@" 2>&1 >&3; }
+pid=$run_PID
+confirmed=0
+while IFS= read -r line <&"${run[0]}"; do
+  printf '%s\n' "$line" >&2
+  case $line in
+    *"--yes given"*) confirmed=1 ;;
+    "Searching KVM"*) ((!confirmed)) || kill -TERM "$pid" ;;
+    *"press Ctrl-C again"*) kill -TERM "$pid" ;;
+  esac
+done
+wait "$pid"
+EOF
 chmod +x "$FLEET_BIN/kvm-upgrade-cli"
 firmware=$work/fw-1-1-26.bin
 "$make_firmware" --size 4096 --date 1-1-26 "$firmware"
 
 # Run 1 plays both hosts in one batch; in run 2 gamma's switch hangs up
-# mid-image in batch 1, so batch 2 (delta) must never start.
-declare -A run_batch=([1]=2 [2]=1) run_exit=([1]=0 [2]=3)
-# run host  switch date  fault                   expected result
+# mid-image in batch 1, so batch 2 (delta) must never start; in run 3
+# epsilon's upgrade is interrupted while its switch erases (nothing
+# acknowledged, but the erase may have begun), so zeta must never start.
+declare -A run_batch=([1]=2 [2]=1 [3]=1) run_exit=([1]=0 [2]=3 [3]=3)
+# run host    switch date  fault                    expected result
 table='
-1     alpha 7-12-25      -                       upgraded
-1     beta  1-1-26       -                       current
-2     gamma 7-12-25      --hangup-after-block=2  may-not-start
-2     delta 7-12-25      -                       not-started
+1     alpha   7-12-25      -                        upgraded
+1     beta    1-1-26       -                        current
+2     gamma   7-12-25      --hangup-after-block=2   may-not-start
+2     delta   7-12-25      -                        not-started
+3     epsilon 7-12-25      interrupt                may-not-start
+3     zeta    7-12-25      -                        not-started
 '
 
-for run in 1 2; do
+for run in 1 2 3; do
   hosts_file=$work/run$run.hosts out=$work/run$run
   : >"$hosts_file"
   run_hosts=()
@@ -65,7 +87,12 @@ for run in 1 2; do
     home=$FLEET_HOSTS/$host
     mkdir -p "$home/tmp"
     args=(--date "$date" --image-out "$home/image.bin" --link "$home/switch")
-    [[ $fault == - ]] || args+=("$fault")
+    if [[ $fault == interrupt ]]; then
+      touch "$home/interrupt"
+      args+=(--go-ahead-delay-ms=20000)
+    elif [[ $fault != - ]]; then
+      args+=("$fault")
+    fi
     exec {fd}< <(exec "$sim" "${args[@]}" 2>&1)
     sim_pid[$host]=$! sim_fd[$host]=$fd
     # The link is made after the device line; both come before any frame.
@@ -102,11 +129,15 @@ for run in 1 2; do
       current) exit_code=3 ;;
       may-not-start)
         exit_code=7
+        [[ $fault != interrupt ]] || exit_code=143
         # The warning names the host and how far it got, from its record.
         sent=$(field "$record" upgrade bytes_sent) size=$(field "$record" upgrade file size)
         grep -q "$host (COM1): THE SWITCH MAY NOT START" "$out.stderr" || fail "$host: no warning"
-        grep -q "after $sent of $size bytes were acknowledged" "$out.stderr" ||
+        # An interrupted run's object has no file: the warning gives its cause.
+        [[ $fault == interrupt ]] || grep -q "after $sent of $size bytes were acknowledged" "$out.stderr" ||
           fail "$host: the warning does not say $sent of $size bytes"
+        [[ $fault != interrupt ]] || grep -q "end is unknown (interrupted during the transfer" "$out.stderr" ||
+          fail "$host: the warning does not say the upgrade was interrupted"
         grep -qx "$host COM1" "$out/rerun.hosts" || fail "$host: not in rerun.hosts"
         ;;
       not-started)
