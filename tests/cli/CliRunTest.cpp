@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "CliChild.h"
 #include "CliRunner.h"
+#include "tests/kvm/TestSupport.h"
 #include "tests/support/FirmwareTestFiles.h"
+#include "tools/SwitchSim.h"
 
 namespace {
 
@@ -131,32 +134,58 @@ TEST(CliRun, AFileThatCannotBeReadSaysWhy)
     }
 }
 
-// Control bytes in a file's or a device's name are shown as \xNN: an escape
-// sequence must not retitle the terminal, a line break must not split the
-// line. The line ends of the output itself stay.
+// Control bytes in a file's, a device's or the switch's name are shown as
+// \xNN: an escape sequence must not retitle the terminal, a line break must
+// not split the line. That holds for the C1 controls too (CSI, OSC, ST), which
+// a terminal takes in their UTF-8 form, and for bytes of no UTF-8 character,
+// which a terminal in a Latin-1 locale takes as C1. The line ends of the
+// output itself stay.
 TEST(CliRun, NamesAreShownWithoutTheirControlBytes)
 {
     FirmwareTestFiles files;
     const std::string titled = files.Write("a\x1b]0;owned\x07-1-2-3.bin", F::WithCrc({}));
+    const std::string c1Titled = files.Write("b\xc2\x9d" "0;owned\xc2\x9c-1-2-3.bin", F::WithCrc({}));
     const std::string broken = files.PathOf("new\nline-1-2-3.bin");
     const std::string brokenShown = files.PathOf("new\\x0aline-1-2-3.bin");
     const struct {
         std::vector<std::string> args;
         std::string err; // found in stderr
         std::string out; // found in stdout
+        std::string switchModel = ""; // when given, COM1 is a switch with this model text
     } cases[] = {
         {{"-v", "info", titled}, "\na\\x1b]0;owned\\x07-1-2-3.bin\n", ""},
+        {{"-v", "info", c1Titled}, "\nb\\xc2\\x9d0;owned\\xc2\\x9c-1-2-3.bin\n", ""},
         {{"info", broken}, "kvm-upgrade-cli: " + brokenShown + ": no such file\n", ""},
         {{"upgrade", "--yes", broken}, "kvm-upgrade-cli: " + brokenShown + " is no valid firmware file", ""},
         {{"--map", "COM1=/dev/x\x1b[2J", "--list-ports"}, "", "COM1  /dev/x\\x1b[2J\n"},
+        {{"--map", "COM1=/dev/x\x9b" "2J\xe9t\xc3\xa9", "--list-ports"}, "", "COM1  /dev/x\\x9b2J\\xe9t\xc3\xa9\n"},
+        {{"check", "--port", "COM1"}, "COM1: switch firmware 07-12-25 (PZ\\xc2\\x9b2J\xc3\xa9\\xff).", "",
+         "PZ\xc2\x9b" "2J\xc3\xa9\xff"},
+    };
+    const auto isControl = [](const std::string& text) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+            if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7F || (byte == 0xC2 && next < 0xA0))
+                return true;
+        }
+        return false;
     };
     for (const auto& c : cases) {
-        const CliRunner::Result result = CliRunner::Run(c.args);
-        SCOPED_TRACE(c.args[1] + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        std::unique_ptr<SwitchSim> sim;
+        std::vector<std::string> args = c.args;
+        if (!c.switchModel.empty()) {
+            SwitchSimConfig config;
+            config.model = c.switchModel;
+            sim = StartSim(config);
+            args.insert(args.begin(), {"--map", "COM1=" + sim->DevicePath()});
+        }
+        const CliRunner::Result result = CliRunner::Run(args);
+        SCOPED_TRACE(args[1] + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
         EXPECT_NE(("\n" + result.err).find(c.err), std::string::npos);
         EXPECT_NE(result.out.find(c.out), std::string::npos);
-        EXPECT_TRUE(std::none_of(result.err.begin(), result.err.end(),
-                                 [](char ch) { return ch != '\n' && static_cast<unsigned char>(ch) < 0x20; }));
+        EXPECT_FALSE(isControl(result.err));
+        EXPECT_FALSE(isControl(result.out));
     }
 }
 
