@@ -48,7 +48,7 @@ int ConcludeCheck(CommandContext& context, const KvmOperations& operations, cons
     // for the person who reads only the end.
     if (report.versionRead)
         context.services.QueueNote(
-            PrintableText(CheckSummary(report, result.fileGiven, context.state.versionText)));
+            PrintableText(CheckSummary(report, result.fileGiven, result.fileVersion)));
     if (!verdict.cause.empty())
         context.services.QueueNote("kvm-upgrade-cli: " + PrintableText(verdict.cause));
     return verdict.exitCode;

@@ -46,7 +46,9 @@ bool SelectCommandFile(SharedState& state, CliServices& services, const std::str
     if (selection.valid && state.checkedImage.size() >= 2)
         result.fileCrc16 = Crc16(state.checkedImage.data(), static_cast<std::uint32_t>(state.checkedImage.size() - 2));
     result.fileModel = state.modelText;
-    result.fileVersion = state.versionText;
+    // Without a known date the loader's text says so in words, which is no
+    // version for a script to compare.
+    result.fileVersion = state.firmwareDateKnown == 1 ? state.versionText : "";
     result.fileValid = selection.valid;
     return selection.valid;
 }

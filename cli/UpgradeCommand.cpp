@@ -58,7 +58,9 @@ int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const 
         operations.CheckVersion();
         const int checked = ConcludeCheck(context, operations, run);
         if (checked == kExitNothingToDo)
-            services.QueueNote("Nothing was sent: the file is not newer than the switch's firmware.");
+            services.QueueNote(context.result.comparison == VersionComparison::Unknown
+                                   ? "Nothing was sent: the file's date is not known, so it may not be newer."
+                                   : "Nothing was sent: the file is not newer than the switch's firmware.");
         if (checked != kExitOk) {
             if (!context.result.cause.empty())
                 context.result.cause += "; nothing was sent";

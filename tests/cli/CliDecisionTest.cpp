@@ -130,36 +130,45 @@ TEST(CliDecision, ExitStatusAndJsonSayTheCause)
 
 TEST(CliDecision, IfNewerSendsOnlyANewerFile)
 {
-    const struct {
-        std::uint8_t switchDate[3];
-        int exitCode;
-        std::string comparison;
-    } cases[] = {
-        {{9, 1, 25}, 0, "file-newer"},
-        {{7, 12, 25}, 3, "same"},
-        {{6, 1, 26}, 3, "switch-newer"},
-    };
     FirmwareTestFiles files;
     const Bytes image = F::RecordedImage(2048, 5);
-    const std::string path = files.Write("fw.bin", image);
+    const std::string dated = files.Write("fw.bin", image);
+    // No info record, no date in the name: nothing to compare.
+    const std::string undated = files.WriteImage("nodate.bin", 2048);
+    const struct {
+        std::uint8_t switchDate[3];
+        std::string path;
+        int exitCode;
+        std::string comparison;
+        std::string fileVersion;
+        std::string said; // a part of what stderr says at the end
+    } cases[] = {
+        {{9, 1, 25}, dated, 0, "file-newer", "7-12-25", "the file is newer."},
+        {{7, 12, 25}, dated, 3, "same", "7-12-25", "Nothing was sent: the file is not newer"},
+        {{6, 1, 26}, dated, 3, "switch-newer", "7-12-25", "Nothing was sent: the file is not newer"},
+        {{6, 1, 26}, undated, 3, "unknown", "",
+         "file of unknown date: the file's date is not known, so the two cannot be compared.\n"
+         "Nothing was sent: the file's date is not known"},
+    };
     for (const auto& c : cases) {
         SwitchSimConfig config;
         std::copy(std::begin(c.switchDate), std::end(c.switchDate), config.date);
         auto sim = StartSim(config);
         const CliRunner::Result result = CliRunner::Run(
-            {"--map", "COM1=" + sim->DevicePath(), "--json", "upgrade", "--if-newer", "--yes", path});
+            {"--map", "COM1=" + sim->DevicePath(), "--json", "upgrade", "--if-newer", "--yes", c.path});
         SCOPED_TRACE(c.comparison + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
         EXPECT_EQ(result.exitCode, c.exitCode);
         const nlohmann::json json = OnlyObject(result);
         EXPECT_EQ(json.value("comparison", ""), c.comparison);
         EXPECT_EQ(json["switch"].value("model", ""), "PZN442");
+        EXPECT_EQ(json["file"].value("version", "?"), c.fileVersion);
+        EXPECT_NE(result.err.find(c.said), std::string::npos);
         if (c.exitCode == 0) {
             ASSERT_TRUE(sim->WaitForEndOfImage(5s));
             EXPECT_EQ(sim->Report().image, image);
         } else {
             // The probe and the version request, nothing more.
             EXPECT_EQ(sim->Report().frames, (std::vector<Bytes>{{0x01}, {0x01}}));
-            EXPECT_NE(result.err.find("Nothing was sent"), std::string::npos);
         }
     }
 }
