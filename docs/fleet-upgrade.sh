@@ -212,7 +212,7 @@ elif result == "current":
                                           get("comparison"))
 elif result == "date-unknown":
     detail = "switch %s, file %s: the dates cannot be compared, nothing was sent" % (
-        get("switch", "date"), get("file", "version"))
+        get("switch", "date"), get("file", "version") or "of unknown date")
 elif result == "may-not-start" and isinstance(sent, int) and isinstance(size, int):
     detail = "%d of %d bytes acknowledged" % (sent, size)
 elif result == "may-not-start":
