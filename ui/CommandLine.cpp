@@ -1,7 +1,10 @@
 #include "ui/CommandLine.h"
 
+#include <algorithm>
 #include <ostream>
+#include <string_view>
 
+#include "firmware/PrintableText.h"
 #include "options/LongOption.h"
 #include "serial/PortTable.h"
 #include "serial/SystemPorts.h"
@@ -108,7 +111,16 @@ std::optional<int> CommandLine::RunEarly(std::ostream& out, std::ostream& err, b
         return 2;
     }
     if (listPorts) {
-        out << SystemPorts::Listing(PortTable::Process());
+        // Line by line, as the command line does it: a device's path or an
+        // adapter's USB strings may hold any byte, but the listing's own
+        // line ends stay.
+        const std::string listing = SystemPorts::Listing(PortTable::Process());
+        std::size_t start = 0;
+        while (start < listing.size()) {
+            const std::size_t end = std::min(listing.find('\n', start), listing.size());
+            out << PrintableText(std::string_view(listing).substr(start, end - start)) << "\n";
+            start = end + 1;
+        }
         return 0;
     }
     return std::nullopt;

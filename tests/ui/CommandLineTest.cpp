@@ -1,4 +1,5 @@
 #include <QTest>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ private slots:
     void parse_data();
     void parse();
     void portTable();
+    void listPortsShowsNoControls_data();
+    void listPortsShowsNoControls();
 };
 
 void CommandLineTest::parse_data()
@@ -111,6 +114,36 @@ void CommandLineTest::portTable()
     QVERIFY(!bad.ApplyPortTable(untouched, error));
     QVERIFY(!error.empty());
     QCOMPARE(untouched.Resolve("COM2").value_or(""), std::string("/dev/kept"));
+}
+
+// A device's path, or what sysfs says of its adapter, reaches the terminal:
+// no control character of it may, C1 controls in UTF-8 (C2 9B is CSI) and
+// bytes of no UTF-8 character (a lone 9B) included.
+void CommandLineTest::listPortsShowsNoControls_data()
+{
+    QTest::addColumn<QByteArray>("device");
+    QTest::addColumn<QByteArray>("shown");
+
+    QTest::newRow("escape") << QByteArray("/dev/x\x1b]0;t\x07") << QByteArray("/dev/x\\x1b]0;t\\x07");
+    QTest::newRow("C1 in UTF-8") << QByteArray("/dev/x\xc2\x9b" "2J") << QByteArray("/dev/x\\xc2\\x9b2J");
+    QTest::newRow("lone C1 byte") << QByteArray("/dev/x\x9d" "0;t") << QByteArray("/dev/x\\x9d0;t");
+    QTest::newRow("UTF-8 stays") << QByteArray("/dev/caf\xc3\xa9") << QByteArray("/dev/caf\xc3\xa9");
+}
+
+void CommandLineTest::listPortsShowsNoControls()
+{
+    QFETCH(QByteArray, device);
+    QFETCH(QByteArray, shown);
+    std::vector<std::string> storage{"kvm-upgrade", "--map", "COM1=" + device.toStdString(), "--list-ports"};
+    std::vector<const char*> argv;
+    for (const std::string& arg : storage)
+        argv.push_back(arg.c_str());
+    const CommandLine listing = CommandLine::Parse(static_cast<int>(argv.size()), argv.data());
+    std::ostringstream out;
+    std::ostringstream err;
+    QCOMPARE(listing.RunEarly(out, err, true).value_or(-1), 0);
+    const std::string text = out.str();
+    QVERIFY2(text.rfind("COM1  " + shown.toStdString() + "\n", 0) == 0, text.c_str());
 }
 
 QTEST_MAIN(CommandLineTest)
