@@ -72,9 +72,17 @@ void CliApp::SetBeforeExit(std::function<void()> beforeExit)
 int CliApp::Run(int argc, const char* const argv[])
 {
     const int status = Dispatch(argc, argv);
+    {
+        // From here on the run has its verdict: an interrupt only cuts the
+        // output short, and must not print an object of its own.
+        std::lock_guard lock(m_signalMutex);
+        m_verdictGiven = true;
+    }
     m_services->Finish();
+    std::lock_guard lock(m_signalMutex);
     m_transcript->Line("exit", std::to_string(status));
     if (!m_jsonReport.empty()) {
+        // Queued whole, under the lock that an interrupt takes first.
         m_out << m_jsonReport << "\n";
         m_out.flush();
     }
@@ -198,8 +206,9 @@ void CliApp::OnSignal(int signo)
         return;
     }
     m_services->Abandon(upgrading ? kUpgradeAborted : kInterrupted);
-    m_transcript->Line("exit", std::to_string(128 + signo));
-    if (m_json) {
+    if (!m_verdictGiven)
+        m_transcript->Line("exit", std::to_string(128 + signo));
+    if (m_json && !m_verdictGiven) {
         // Whoever reads the object must still learn how the run ended; what
         // the worker knows is not read while it may be writing it, except
         // what it acknowledged, which it keeps for this.

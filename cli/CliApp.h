@@ -68,5 +68,6 @@ private:
     KvmOperations* m_operations = nullptr;
     bool m_interruptWarned = false;
     bool m_json = false;
+    bool m_verdictGiven = false; // the command has ended; only its output remains
     std::string m_command;
 };

@@ -73,9 +73,22 @@ Verdict ScanFoundNothing(const RunFacts& facts)
     }
     const SerialError* shown = busy != nullptr ? busy : other;
 
+    const std::string silent = std::to_string(facts.silentPorts) + (facts.silentPorts == 1 ? " port" : " ports") +
+        " opened and stayed silent";
+    const std::string others = notable > 1
+        ? " (and " + std::to_string(notable - 1) + " more " + (notable == 2 ? "port" : "ports") +
+            " could not be opened)"
+        : "";
+    // The switch may well be behind a port another program holds: that is
+    // the one thing the user can act on.
+    if (busy != nullptr) {
+        std::string cause = busy->Describe() + others;
+        if (facts.silentPorts > 0)
+            cause += "; no switch answered elsewhere (" + silent + ")";
+        return Make(kExitPortBusy, cause);
+    }
     if (facts.silentPorts > 0) {
-        std::string cause = "no switch answered on COM1 to COM12: " + std::to_string(facts.silentPorts) +
-            (facts.silentPorts == 1 ? " port" : " ports") + " opened and stayed silent";
+        std::string cause = "no switch answered on COM1 to COM12: " + silent;
         if (shown != nullptr)
             cause += "; " + shown->Describe();
         return Make(kExitNoSwitch, cause);
@@ -83,11 +96,7 @@ Verdict ScanFoundNothing(const RunFacts& facts)
     if (shown == nullptr)
         return Make(kExitPortUnavailable,
                     "no serial port to scan: COM1 to COM12 have no device (see --list-ports and --map)");
-    std::string cause = shown->Describe();
-    if (notable > 1)
-        cause += " (and " + std::to_string(notable - 1) + " more " + (notable == 2 ? "port" : "ports") +
-            " could not be opened)";
-    return Make(ExitForOpenFailure(*shown), cause);
+    return Make(ExitForOpenFailure(*shown), shown->Describe() + others);
 }
 
 } // namespace

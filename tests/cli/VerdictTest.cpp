@@ -43,6 +43,8 @@ TEST(Verdict, ProbeFailuresByCause)
         // A port that opened and stayed silent outweighs one that did not open.
         {"scan: silent and denied", kProbeScanFoundNothing, {Failure("COM1", K::PermissionDenied)}, 1, "", 6,
          "1 port opened and stayed silent; COM1 (/dev/COM1): permission denied"},
+        {"scan: silent and busy", kProbeScanFoundNothing, {Failure("COM4", K::Busy)}, 2, "", 5,
+         "COM4 (/dev/COM4): device busy (held by another program); no switch answered elsewhere (2 ports"},
         // A busy port is the likeliest reason among those that did not open.
         {"scan: denied then busy", kProbeScanFoundNothing,
          {Failure("COM1", K::PermissionDenied), Failure("COM2", K::Busy), Failure("COM3", K::UnknownName)}, 0, "",
