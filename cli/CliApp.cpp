@@ -38,6 +38,10 @@ const char kUpgradeAborted[] =
     "Run the upgrade again before switching it off.";
 const char kInterrupted[] = "Interrupted.";
 
+// After an abort, how long the transcript's last lines get to reach a disk
+// that may have stalled.
+constexpr std::chrono::milliseconds kTranscriptGrace{200};
+
 } // namespace
 
 CliApp::CliApp(std::ostream& out, std::ostream& err, std::istream& in, bool errIsTerminal,
@@ -79,8 +83,11 @@ int CliApp::Run(int argc, const char* const argv[])
         m_verdictGiven = true;
     }
     m_services->Finish();
-    std::lock_guard lock(m_signalMutex);
     m_transcript->Line("exit", std::to_string(status));
+    // With the interrupt watcher still there, and not under its lock: a disk
+    // that takes nothing is left with Ctrl-C.
+    m_transcript->Drain();
+    std::lock_guard lock(m_signalMutex);
     if (!m_jsonReport.empty()) {
         // Queued whole, under the lock that an interrupt takes first.
         m_out << m_jsonReport << "\n";
@@ -225,6 +232,7 @@ void CliApp::OnSignal(int signo)
         m_out << JsonReport(result) << "\n";
         m_out.flush();
     }
+    m_transcript->DrainFor(kTranscriptGrace);
     // No destructors: the worker may be in the middle of a frame. The port's
     // descriptor goes with the process, but its exclusive flag and settings
     // stay with the line, and the next run (not as root) would find it busy.

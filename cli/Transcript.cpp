@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -29,38 +28,37 @@ std::string Stamp()
 
 Transcript::~Transcript()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_file == nullptr)
-        return;
-    FlushTraffic();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_file == nullptr)
+            return;
+        FlushTraffic();
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
     std::fclose(m_file);
-    m_file = nullptr;
 }
 
 bool Transcript::Open(const std::string& path, std::string& error)
 {
     // Only a file on disk: a FIFO without a reader would block the open for
-    // ever, and a terminal that stops reading would hold up the worker that
-    // writes the line's bytes into the transcript.
+    // ever, and a terminal that stops reading would stop the transcript.
     std::error_code statusError;
     const std::filesystem::file_status status = std::filesystem::status(path, statusError);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
         error = std::filesystem::is_directory(status) ? "is a directory" : "not a regular file";
         return false;
     }
-    std::lock_guard lock(m_mutex);
-    m_file = std::fopen(path.c_str(), "a");
-    if (m_file == nullptr) {
+    std::FILE* file = std::fopen(path.c_str(), "a");
+    if (file == nullptr) {
         error = std::strerror(errno);
         return false;
     }
-    return true;
-}
-
-bool Transcript::IsOpen() const
-{
     std::lock_guard lock(m_mutex);
-    return m_file != nullptr;
+    m_file = file;
+    m_writer = std::thread([this] { Run(); });
+    return true;
 }
 
 void Transcript::Line(const char* channel, const std::string& text)
@@ -73,10 +71,9 @@ void Transcript::Line(const char* channel, const std::string& text)
     std::size_t start = 0;
     do {
         const std::size_t end = std::min(text.find('\n', start), text.size());
-        Write(stamp, channel, text.substr(start, end - start));
+        Queue(stamp, channel, text.substr(start, end - start));
         start = end + 1;
     } while (start < text.size());
-    std::fflush(m_file);
 }
 
 void Transcript::Traffic(bool sent, const std::uint8_t* data, std::size_t length)
@@ -99,24 +96,62 @@ void Transcript::Traffic(bool sent, const std::uint8_t* data, std::size_t length
     }
 }
 
-void Transcript::Flush()
+void Transcript::Drain()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_file == nullptr)
-        return;
+    std::unique_lock lock(m_mutex);
     FlushTraffic();
-    std::fflush(m_file);
+    m_idle.wait(lock, [this] { return IdleLocked(); });
+}
+
+bool Transcript::DrainFor(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_mutex);
+    FlushTraffic();
+    return m_idle.wait_for(lock, timeout, [this] { return IdleLocked(); });
 }
 
 void Transcript::FlushTraffic()
 {
-    if (m_traffic.empty())
+    if (m_file == nullptr || m_traffic.empty())
         return;
-    Write(m_trafficStamp, m_trafficSent ? "tx" : "rx", m_traffic);
+    Queue(m_trafficStamp, m_trafficSent ? "tx" : "rx", m_traffic);
     m_traffic.clear();
 }
 
-void Transcript::Write(const std::string& stamp, const char* channel, const std::string& text)
+void Transcript::Queue(const std::string& stamp, const char* channel, const std::string& text)
 {
-    std::fprintf(m_file, "%s %-4s %s\n", stamp.c_str(), channel, text.c_str());
+    std::string line = stamp + " " + channel;
+    line.append(line.size() < stamp.size() + 5 ? stamp.size() + 5 - line.size() : 0, ' ');
+    line += " " + text + "\n";
+    if (m_pending.size() + line.size() > kCapacityBytes) {
+        if (!m_dropped)
+            m_pending += stamp + " note the disk took no more; lines were dropped from here on\n";
+        m_dropped = true;
+        return;
+    }
+    m_pending += line;
+    m_wake.notify_one();
+}
+
+void Transcript::Run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_quit || !m_pending.empty(); });
+        if (m_pending.empty()) {
+            if (m_quit)
+                return;
+            continue;
+        }
+        std::string text;
+        text.swap(m_pending);
+        m_writing = true;
+        lock.unlock();
+        std::fwrite(text.data(), 1, text.size(), m_file);
+        std::fflush(m_file);
+        lock.lock();
+        m_writing = false;
+        if (m_pending.empty())
+            m_idle.notify_all();
+    }
 }
