@@ -80,6 +80,7 @@ std::string CommandLine::Usage()
     return "Usage: kvm-upgrade [options]\n"
            "Upgrades the firmware of a KVM switch over a serial upgrade cable.\n"
            "\n"
+           "Options:\n"
            "  --map COMn=DEVICE   use DEVICE as COMn (repeatable; replaces the detected ports)\n"
            "  --list-ports        print the port table in use and exit\n"
            "  --screenshot FILE   write a picture of the dialog as it opens and exit\n"

@@ -8,6 +8,8 @@
 CUpgradeApp::CUpgradeApp(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("kvm-upgrade"));
+    // Wayland matches the window to its menu entry and icon by this name.
+    setDesktopFileName(QStringLiteral("org.kvmupgrade.KvmUpgrade"));
     setApplicationVersion(QStringLiteral(KVM_VERSION));
 }
 
