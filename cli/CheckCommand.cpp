@@ -23,6 +23,7 @@ int RunCheckCommand(CommandContext& context, KvmOperations& operations, const Sw
         }
         // What Select File shows; the check's own log replaces it.
         ShowFirmwareInfo(context.state, context.services);
+        context.publish();
     }
     operations.CheckVersion();
     return ConcludeCheck(context, operations, run);
@@ -43,6 +44,7 @@ int ConcludeCheck(CommandContext& context, const KvmOperations& operations, cons
     result.comparison = report.comparison;
     result.outcome = verdict.outcome;
     result.cause = verdict.cause;
+    context.publish();
 
     // The log says the comparison in the switch's own words; this line is
     // for the person who reads only the end.

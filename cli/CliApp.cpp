@@ -151,7 +151,6 @@ int CliApp::RunCommand(const CliOptions& options)
     {
         std::lock_guard lock(m_signalMutex);
         m_json = options.Json();
-        m_command = result.command;
     }
     if (options.Json())
         m_services->SendOutputToErrorStream();
@@ -171,6 +170,11 @@ int CliApp::RunCommand(const CliOptions& options)
 
     const auto started = std::chrono::steady_clock::now();
     CommandContext context{*m_state, *m_services, options, result, m_inIsTerminal};
+    context.publish = [this, &result] {
+        std::lock_guard lock(m_signalMutex);
+        m_interruptResult = result;
+    };
+    context.publish();
     const int status = options.GetCommand() == CliOptions::Command::Info ? RunInfoCommand(context)
                                                                          : RunSwitchCommand(context);
     m_port->SetTrafficObserver(nullptr);
@@ -219,8 +223,7 @@ void CliApp::OnSignal(int signo)
         // Whoever reads the object must still learn how the run ended; what
         // the worker knows is not read while it may be writing it, except
         // what it acknowledged, which it keeps for this.
-        CommandResult result;
-        result.command = m_command;
+        CommandResult result = m_interruptResult;
         result.outcome = "interrupted";
         result.exitCode = 128 + signo;
         result.cause = upgrading ? "interrupted during the transfer: the switch may not start; run the upgrade again"

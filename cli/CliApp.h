@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/CliOptions.h"
+#include "cli/CommandResult.h"
 
 struct SharedState;
 class CSerialPort;
@@ -69,5 +70,5 @@ private:
     bool m_interruptWarned = false;
     bool m_json = false;
     bool m_verdictGiven = false; // the command has ended; only its output remains
-    std::string m_command;
+    CommandResult m_interruptResult; // what the command has published of its result
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 struct SharedState;
 struct CommandResult;
 class CliOptions;
@@ -13,4 +15,7 @@ struct CommandContext {
     const CliOptions& options;
     CommandResult& result;
     bool inIsTerminal = false;
+    // Hands a copy of the result so far to whoever must report the run if
+    // an interrupt ends it (the --json object): call it as facts are learnt.
+    std::function<void()> publish = [] {};
 };

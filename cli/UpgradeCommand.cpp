@@ -13,6 +13,7 @@
 #include "kvm/KvmOperations.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
+#include "serial/PortTable.h"
 
 namespace {
 
@@ -40,6 +41,20 @@ int Conclude(CommandContext& context, const KvmOperations& operations, const Swi
     return verdict.exitCode;
 }
 
+// Once Upgrade() has returned, its probe is over: the port it found is the
+// front end's to read, while the worker goes on.
+void PublishPort(CommandContext& context)
+{
+    const SharedState& state = context.state;
+    if (state.probeResult != kProbeFoundByScan && state.probeResult != kProbeFoundOnNamedPort)
+        return;
+    CommandResult& result = context.result;
+    result.portOpened = true;
+    result.portName = state.portName == kAutoPortSelection ? std::string(state.scanPortName) : state.portName;
+    result.portDevice = PortTable::Process().Resolve(result.portName).value_or("");
+    context.publish();
+}
+
 } // namespace
 
 int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const SwitchRun& run)
@@ -53,6 +68,7 @@ int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const 
     // What Select File shows, so the user sees model and version before the
     // confirmation.
     ShowFirmwareInfo(context.state, services);
+    context.publish();
 
     if (options.IfNewer()) {
         operations.CheckVersion();
@@ -69,6 +85,7 @@ int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const 
     }
 
     operations.Upgrade();
+    PublishPort(context);
     operations.WaitForWorker();
     switch (operations.LastUpgradeOutcome()) {
     case UpgradeOutcome::Refused:

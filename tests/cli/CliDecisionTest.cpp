@@ -264,6 +264,9 @@ TEST(CliDecision, AnAbortedUpgradeSaysWhatTheSwitchAcknowledged)
         const nlohmann::json json = OnlyObject(result);
         EXPECT_EQ(json.value("outcome", ""), "interrupted");
         EXPECT_EQ(json.value("exit_code", -1), 143);
+        // What was known before the interrupt is kept.
+        EXPECT_EQ(json["port"], (nlohmann::json{{"name", "COM1"}, {"device", sim->DevicePath()}}));
+        EXPECT_EQ(json["file"].value("size", 0u), image.size());
 
         const SwitchSimReport report = sim->Report();
         const auto bytesSent = json.value("bytes_sent", 0u);
