@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <system_error>
 #include <cstdlib>
 #include <istream>
 #include <ostream>
@@ -156,6 +158,15 @@ int CliApp::RunCommand(const CliOptions& options)
         m_services->SendOutputToErrorStream();
     if (!options.LogFile().empty()) {
         std::string error;
+        std::error_code sameError;
+        // /dev/stdout, or the file stdout was sent to: the object would be
+        // lost among the transcript's lines. (No /dev/stdout on Windows: the
+        // question is then never true.)
+        if (options.Json() && std::filesystem::equivalent(options.LogFile(), "/dev/stdout", sameError)) {
+            m_services->PrintError("kvm-upgrade-cli: --log " + PrintableText(options.LogFile()) +
+                                   ": is where the JSON object goes (stdout)");
+            return kExitUsage;
+        }
         if (!m_transcript->Open(options.LogFile(), error)) {
             m_services->PrintError("kvm-upgrade-cli: --log " + PrintableText(options.LogFile()) + ": " + error);
             return kExitUsage;

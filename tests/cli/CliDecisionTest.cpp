@@ -222,8 +222,10 @@ TEST(CliDecision, QuietShowsTheVerdictAndTheLogKeepsEverything)
     // the run before it starts.
     const std::string fifo = files.PathOf("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (const auto& [where, reason] : {std::pair{fifo, "not a regular file"}, {files.PathOf("."), "is a directory"}}) {
-        const CliRunner::Result refused = CliRunner::Run({"check", "--log", where});
+    for (const auto& [where, reason] : {std::pair{fifo, "not a regular file"},
+                                        {files.PathOf("."), "is a directory"},
+                                        {std::string("/dev/stdout"), "is where the JSON object goes"}}) {
+        const CliRunner::Result refused = CliRunner::Run({"check", "--json", "--log", where});
         EXPECT_EQ(refused.exitCode, 2);
         EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
     }
