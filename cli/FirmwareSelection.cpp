@@ -50,6 +50,19 @@ bool SelectCommandFile(SharedState& state, CliServices& services, const std::str
     // version for a script to compare.
     result.fileVersion = state.firmwareDateKnown == 1 ? state.versionText : "";
     result.fileValid = selection.valid;
+    if (!selection.valid) {
+        // What the information text gives as the reason ("CRC error.", "File
+        // is empty."), or why the file could not be read at all.
+        std::string why = read.Ok() ? state.modelText + " " + state.versionText : read.Describe();
+        // One line, as the information text's model and version lines say it.
+        for (char& c : why) {
+            if (c == '\n' || c == '\t')
+                c = ' ';
+        }
+        for (std::size_t at = why.find("  "); at != std::string::npos; at = why.find("  "))
+            why.erase(at, 1);
+        result.cause = PrintableText(file) + " is no valid firmware file: " + PrintableText(why);
+    }
     return selection.valid;
 }
 

@@ -128,6 +128,29 @@ TEST(CliDecision, ExitStatusAndJsonSayTheCause)
     }
 }
 
+TEST(CliDecision, ARefusedFileSaysWhyInTheObject)
+{
+    FirmwareTestFiles files;
+    Bytes damaged = F::RecordedImage(1024, 9);
+    damaged[10] ^= 0x40;
+    const struct {
+        std::string path;
+        std::string cause;
+    } cases[] = {
+        {files.Write("empty.bin", {}), "File is empty."},
+        {files.Write("damaged.bin", damaged), "CRC error."},
+        {files.PathOf("missing.bin"), "no such file"},
+    };
+    for (const auto& c : cases) {
+        const CliRunner::Result result = CliRunner::Run({"info", "--json", c.path});
+        EXPECT_EQ(result.exitCode, 2);
+        const nlohmann::json json = OnlyObject(result);
+        EXPECT_EQ(json.value("outcome", ""), "refused");
+        EXPECT_EQ(json.value("cause", "").rfind(c.path + " is no valid firmware file: ", 0), 0u) << json.dump();
+        EXPECT_NE(json.value("cause", "").find(c.cause), std::string::npos) << json.dump();
+    }
+}
+
 TEST(CliDecision, IfNewerSendsOnlyANewerFile)
 {
     FirmwareTestFiles files;
