@@ -83,6 +83,7 @@ int CliApp::Run(int argc, const char* const argv[])
         // output short, and must not print an object of its own.
         std::lock_guard lock(m_signalMutex);
         m_verdictGiven = true;
+        m_verdictStatus = status;
     }
     m_services->Finish();
     m_transcript->Line("exit", std::to_string(status));
@@ -90,12 +91,18 @@ int CliApp::Run(int argc, const char* const argv[])
     // that takes nothing is left with Ctrl-C.
     m_transcript->Drain();
     std::lock_guard lock(m_signalMutex);
-    if (!m_jsonReport.empty()) {
-        // Queued whole, under the lock that an interrupt takes first.
-        m_out << m_jsonReport << "\n";
-        m_out.flush();
-    }
+    PrintReportLocked();
     return status;
+}
+
+void CliApp::PrintReportLocked()
+{
+    if (m_jsonReport.empty() || m_reportPrinted)
+        return;
+    // Queued whole, under the lock that an interrupt takes first.
+    m_out << m_jsonReport << "\n";
+    m_out.flush();
+    m_reportPrinted = true;
 }
 
 int CliApp::Dispatch(int argc, const char* const argv[])
@@ -246,6 +253,10 @@ void CliApp::OnSignal(int signo)
         m_out << JsonReport(result) << "\n";
         m_out.flush();
     }
+    // A verdict given stands: the interrupt only cut short the wait for a
+    // transcript's disk or a terminal that stalled, and whoever reads the
+    // object or the status must still learn how the upgrade ended.
+    PrintReportLocked();
     m_transcript->DrainFor(kTranscriptGrace);
     // No destructors: the worker may be in the middle of a frame. The port's
     // descriptor goes with the process, but its exclusive flag and settings
@@ -253,5 +264,5 @@ void CliApp::OnSignal(int signo)
     m_port->ReleaseForExit();
     if (m_beforeExit)
         m_beforeExit();
-    std::_Exit(128 + signo);
+    std::_Exit(m_verdictGiven ? m_verdictStatus : 128 + signo);
 }

@@ -40,7 +40,8 @@ public:
 
     // SIGINT, SIGTERM or SIGHUP, on the signal watcher's thread. While the
     // upgrade worker sends, the first one only warns; otherwise the process
-    // ends here with status 128 + signo.
+    // ends here with status 128 + signo, or, once the command has its
+    // verdict, with the verdict's status.
     void OnSignal(int signo);
 
 private:
@@ -49,6 +50,7 @@ private:
     int RunCommand(const CliOptions& options);
     int RunSwitchCommand(CommandContext& context);
     void SetOperations(KvmOperations* operations);
+    void PrintReportLocked(); // the --json object, once; m_signalMutex held
 
     std::ostream& m_out;
     std::ostream& m_err;
@@ -70,5 +72,7 @@ private:
     bool m_interruptWarned = false;
     bool m_json = false;
     bool m_verdictGiven = false; // the command has ended; only its output remains
+    int m_verdictStatus = 0;     // its exit status, once given
+    bool m_reportPrinted = false;
     CommandResult m_interruptResult; // what the command has published of its result
 };

@@ -277,5 +277,6 @@ std::string CliOptions::HelpText()
            "  7    the upgrade failed once it had begun (the switch took its headers\n"
            "       or image data): the switch may not start; keep its power and cable\n"
            "       and run the upgrade again\n"
-           "  130  interrupted by Ctrl-C (143 by SIGTERM, 129 by SIGHUP)\n";
+           "  130  interrupted by Ctrl-C (143 by SIGTERM, 129 by SIGHUP); once the\n"
+           "       command has its verdict, its status stands\n";
 }

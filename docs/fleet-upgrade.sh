@@ -213,7 +213,10 @@ elif result == "current":
 elif result == "date-unknown":
     detail = "switch %s, file %s: the dates cannot be compared, nothing was sent" % (
         get("switch", "date"), get("file", "version") or "of unknown date")
-elif result == "may-not-start" and isinstance(sent, int) and isinstance(size, int):
+elif (result == "may-not-start" and get("outcome") != "interrupted"
+      and isinstance(sent, int) and isinstance(size, int)):
+    # An interrupt's object has the size too, but what it acknowledged is no
+    # end: the block in flight may have been stored.
     detail = "%d of %d bytes acknowledged" % (sent, size)
 elif result == "may-not-start":
     detail = "the upgrade's end is unknown (%s)" % (get("cause") or note or "no report from the host")
@@ -341,7 +344,7 @@ for ((b = 0; b < batches; b++)); do
       echo
       echo "!!! ================================================================"
       echo "!!! $host ($port): THE SWITCH MAY NOT START."
-      if [[ $sent != None && $size != None ]]; then
+      if [[ $sent != None && $size != None && $detail != "the upgrade's end is unknown"* ]]; then
         echo "!!! Its upgrade broke off after $sent of $size bytes were acknowledged."
       else
         echo "!!! ${detail^}."

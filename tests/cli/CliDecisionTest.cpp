@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <chrono>
 #include <fstream>
@@ -302,6 +307,69 @@ TEST(CliDecision, AnAbortedUpgradeSaysWhatTheSwitchAcknowledged)
         EXPECT_GE(bytesSent, report.blocksStored > 0 ? (report.blocksStored - 1) * 256u : 0u);
         EXPECT_FALSE(report.endOfImage);
     }
+}
+
+// The verdict is given, but the transcript's disk has stalled (a hung network
+// mount) and the run waits for it: Ctrl-C, the way out, must not lose the
+// verdict. The object and the exit status are those of the run, which the
+// switch's image bears out.
+TEST(CliDecision, AnInterruptWhileTheTranscriptStallsKeepsTheVerdict)
+{
+    const struct {
+        std::string name;
+        std::function<void(SwitchSimConfig&)> sim;
+        int exitCode;
+        std::string outcome;
+    } cases[] = {
+        {"done", [](SwitchSimConfig&) {}, 0, "done"},
+        {"failed mid-image", [](SwitchSimConfig& c) { c.silentFromBlock = 2; }, 7, "transfer-failed"},
+    };
+    FirmwareTestFiles files;
+    const Bytes image = F::RecordedImage(1024, 5);
+    const std::string path = files.Write("fw.bin", image);
+    const std::string notify = files.PathOf("stalled");
+    const std::string release = files.PathOf("release");
+    ASSERT_EQ(::mkfifo(notify.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(release.c_str(), 0600), 0);
+    ::setenv("KVM_STALL_NOTIFY", notify.c_str(), 1);
+    ::setenv("KVM_STALL_RELEASE", release.c_str(), 1);
+    ::setenv("LD_PRELOAD", KVM_STALLED_DISK_PATH, 1);
+    // A sanitized build's runtime then no longer comes first.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    ::setenv("ASAN_OPTIONS", ((asan != nullptr ? std::string(asan) + ":" : "") + "verify_asan_link_order=0").c_str(), 1);
+    for (const auto& c : cases) {
+        // Held open both ways here, so that neither end's open waits.
+        const int notifyFd = ::open(notify.c_str(), O_RDWR | O_CLOEXEC);
+        const int releaseFd = ::open(release.c_str(), O_RDWR | O_CLOEXEC);
+        SwitchSimConfig config;
+        c.sim(config);
+        auto sim = StartSim(config);
+        CliChild child({"--json", "--log", files.PathOf(c.name + ".log"), "--map", "COM1=" + sim->DevicePath(),
+                        "upgrade", "--port", "COM1", "--yes", path});
+        pollfd stalled{notifyFd, POLLIN, 0};
+        ASSERT_EQ(::poll(&stalled, 1, 60000), 1) << c.name;
+        child.Signal(SIGINT);
+        const CliRunner::Result result = child.Wait(30s);
+        ::close(releaseFd);
+        ::close(notifyFd);
+        SCOPED_TRACE(c.name + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        const nlohmann::json json = OnlyObject(result);
+        ASSERT_TRUE(json.is_object());
+        EXPECT_EQ(json.value("outcome", ""), c.outcome);
+        EXPECT_EQ(json.value("exit_code", -1), c.exitCode);
+        const SwitchSimReport report = sim->Report();
+        EXPECT_EQ(report.endOfImage && report.image == image, c.exitCode == 0);
+        const auto bytesSent = json.value("bytes_sent", 0u);
+        ASSERT_LE(bytesSent, report.image.size());
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + bytesSent, report.image.begin()));
+    }
+    for (const char* name : {"KVM_STALL_NOTIFY", "KVM_STALL_RELEASE", "LD_PRELOAD"})
+        ::unsetenv(name);
+    if (asan != nullptr)
+        ::setenv("ASAN_OPTIONS", asan, 1);
+    else
+        ::unsetenv("ASAN_OPTIONS");
 }
 
 } // namespace
