@@ -35,15 +35,11 @@ int ConcludeCheck(CommandContext& context, const KvmOperations& operations, cons
     const Verdict verdict = JudgeCheck(facts, context.result.fileGiven);
     CommandResult& result = context.result;
     const OperationReport& report = facts.report;
-    result.portOpened = !report.portName.empty();
-    result.portName = report.portName;
-    result.portDevice = facts.device;
+    RecordVerdict(result, facts, verdict);
     result.switchRead = report.versionRead;
     result.switchModel = report.switchModel;
     result.switchDate = report.versionRead ? SwitchDateText(report) : "";
     result.comparison = report.comparison;
-    result.outcome = verdict.outcome;
-    result.cause = verdict.cause;
     context.publish();
 
     // The log says the comparison in the switch's own words; this line is

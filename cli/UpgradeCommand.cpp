@@ -23,17 +23,11 @@ int Conclude(CommandContext& context, const KvmOperations& operations, const Swi
     const RunFacts facts = run.Facts(operations);
     const Verdict verdict = JudgeUpgrade(facts, operations.LastUpgradeOutcome());
     const OperationReport& report = facts.report;
-    if (!report.portName.empty()) {
-        result.portOpened = true;
-        result.portName = report.portName;
-        result.portDevice = facts.device;
-    }
+    RecordVerdict(result, facts, verdict);
     result.blocksSent = report.blocksAcknowledged;
     result.bytesSent = report.bytesAcknowledged;
     result.resends = report.resends;
     result.rejections = report.rejections;
-    result.outcome = verdict.outcome;
-    result.cause = verdict.cause;
     if (context.options.Quiet())
         context.services.QueueNote(PrintableText(context.services.Status()));
     if (!verdict.cause.empty())

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/CliExitCodes.h"
+#include "cli/CommandResult.h"
 #include "kvm/KvmOperations.h"
 
 namespace {
@@ -184,6 +185,17 @@ Verdict JudgeUpgrade(const RunFacts& facts, UpgradeOutcome outcome)
                 WithLineFailure(PortAndDevice(facts) + ": the switch did not give the go-ahead for the upgrade", facts) +
                     "; no image data was sent, but the switch may have begun to erase its firmware: run the upgrade "
                     "again if it does not work normally");
+}
+
+void RecordVerdict(CommandResult& result, const RunFacts& facts, const Verdict& verdict)
+{
+    if (!facts.report.portName.empty()) {
+        result.portOpened = true;
+        result.portName = facts.report.portName;
+        result.portDevice = facts.device;
+    }
+    result.outcome = verdict.outcome;
+    result.cause = verdict.cause;
 }
 
 std::string ComparisonName(VersionComparison comparison)

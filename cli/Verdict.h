@@ -9,6 +9,8 @@
 #include "kvm/VersionComparison.h"
 #include "serial/SerialError.h"
 
+struct CommandResult;
+
 // How a check or an upgrade ended, in the three forms a caller reads: the
 // exit status, a word for scripts (--json's "outcome") and one line that
 // says why, shown with or without --verbose.
@@ -37,6 +39,10 @@ Verdict JudgeCheck(const RunFacts& facts, bool fileGiven);
 
 // upgrade, after its worker has ended (outcome Complete or Failed).
 Verdict JudgeUpgrade(const RunFacts& facts, UpgradeOutcome outcome);
+
+// The verdict and the port it concerns, into the command's result; a port
+// already recorded stays when this run tried none.
+void RecordVerdict(CommandResult& result, const RunFacts& facts, const Verdict& verdict);
 
 // "file-newer", "same", "switch-newer", "unknown".
 std::string ComparisonName(VersionComparison comparison);
