@@ -34,6 +34,10 @@ constexpr std::size_t kFastBabbleChunk = 256;
 // enough for its next write to find the line gone.
 constexpr auto kAckCheckInterval = 1ms;
 constexpr auto kAckReadLimit = 2s;
+constexpr auto kAckBlindGrace = 5ms;
+// With no host on the line the master sees a hang-up that poll() reports
+// without end; it is looked at again this often until a host opens the line.
+constexpr auto kHostAbsentRecheck = 2ms;
 
 constexpr std::uint8_t kNoise = SwitchProtocol::kNoise;
 
@@ -111,11 +115,15 @@ bool SwitchSim::Start(std::string* error)
     m_devicePath = name;
 
     // Raw at once: a host that opens the line before setting it up must not
-    // see its bytes echoed or translated.
-    m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // see its bytes echoed or translated. The settings stay with the
+    // terminal while the master is open; the slave is not kept: a host that
+    // finds another holder of its port refuses it, as it should.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios tio{};
-    if (m_slaveKeep < 0 || ::tcgetattr(m_slaveKeep, &tio) != 0) {
+    if (slave < 0 || ::tcgetattr(slave, &tio) != 0) {
         SetError(error, "open " + m_devicePath);
+        if (slave >= 0)
+            ::close(slave);
         CloseFds();
         return false;
     }
@@ -125,7 +133,9 @@ bool SwitchSim::Start(std::string* error)
     tio.c_cflag |= CLOCAL | CREAD | CSTOPB;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(m_slaveKeep, TCSANOW, &tio) != 0) {
+    const bool set = ::tcsetattr(slave, TCSANOW, &tio) == 0;
+    ::close(slave);
+    if (!set) {
         SetError(error, "tcsetattr " + m_devicePath);
         CloseFds();
         return false;
@@ -171,6 +181,8 @@ bool SwitchSim::Start(std::string* error)
     m_lastAckPending = false;
     m_lastAckGiveUp = m_nextAckCheck = Clock::time_point{};
     m_imagesWritten = 0;
+    m_hostAbsent = true;
+    m_hostCheck = Clock::time_point{};
     m_quit = false;
     m_thread = std::thread([this] { Run(); });
     return true;
@@ -199,7 +211,6 @@ void SwitchSim::Stop()
 void SwitchSim::CloseFds()
 {
     CloseFd(m_master);
-    CloseFd(m_slaveKeep);
     CloseFd(m_wakePipe[0]);
     CloseFd(m_wakePipe[1]);
 }
@@ -258,10 +269,13 @@ void SwitchSim::Run()
         WriteDue(now);
         Babble(now);
         CheckLastAckTaken(now);
+        CheckHostPresent(now);
 
         Clock::time_point deadline = Clock::time_point::max();
         if (m_master >= 0) {
             deadline = frameDeadline;
+            if (m_hostAbsent)
+                deadline = std::min(deadline, m_hostCheck);
             if (!m_outBlocked && !m_out.empty())
                 deadline = std::min(deadline, m_out.front().due);
             if (m_config.babble || m_babbling)
@@ -273,7 +287,7 @@ void SwitchSim::Run()
         pollfd fds[2] = {{m_wakePipe[0], POLLIN, 0}, {m_master, POLLIN, 0}};
         if (m_outBlocked)
             fds[1].events |= POLLOUT;
-        nfds_t count = m_master >= 0 ? 2 : 1;
+        nfds_t count = m_master >= 0 && !m_hostAbsent ? 2 : 1;
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
         if (deadline != Clock::time_point::max()) {
@@ -303,6 +317,10 @@ void SwitchSim::Run()
                         TakeProtocolOutput();
                     }
                     m_changed.notify_all();
+                } else if (n < 0 && errno == EIO) {
+                    // The host has closed the line; it may open it again.
+                    m_hostAbsent = true;
+                    m_hostCheck = Clock::now() + kHostAbsentRecheck;
                 } else if (n == 0 || (errno != EAGAIN && errno != EINTR))
                     m_hangUpNow = true; // the line is gone; never spin on it
             }
@@ -310,6 +328,20 @@ void SwitchSim::Run()
         if (m_hangUpNow)
             HangUp();
     }
+}
+
+void SwitchSim::CheckHostPresent(Clock::time_point now)
+{
+    if (!m_hostAbsent || m_master < 0 || now < m_hostCheck)
+        return;
+    // The hang-up that poll() reports stays until a host opens the line;
+    // what a host wrote before it closed again is still read (POLLIN).
+    pollfd p{m_master, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN)) {
+        m_hostCheck = now + kHostAbsentRecheck;
+        return;
+    }
+    m_hostAbsent = false;
 }
 
 void SwitchSim::TakeProtocolOutput()
@@ -468,9 +500,19 @@ void SwitchSim::CheckLastAckTaken(Clock::time_point now)
     // A pseudo-terminal's hang-up throws away the host's unread input, where
     // a real line's leaves it to be read: wait until the host has taken the
     // ack. poll() first moves what the master wrote into that queue, so an
-    // ack still on its way counts as unread.
-    pollfd p{m_slaveKeep, POLLIN, 0};
-    const bool unread = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+    // ack still on its way counts as unread. The host's queue is seen
+    // through a descriptor of our own, opened for the look only; where that
+    // is refused (a host's exclusive flag keeps out all but root), the host
+    // is given a few milliseconds, well inside its 20 ms wait for more reply.
+    const int slave = ::open(m_devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    bool unread = false;
+    if (slave >= 0) {
+        pollfd p{slave, POLLIN, 0};
+        unread = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+        ::close(slave);
+    } else {
+        unread = now < m_lastAckGiveUp - kAckReadLimit + kAckBlindGrace;
+    }
     if (unread && now < m_lastAckGiveUp) {
         m_nextAckCheck = now + kAckCheckInterval;
         return;
@@ -483,9 +525,8 @@ void SwitchSim::HangUp()
     m_hangUpNow = false;
     m_lastAckPending = false;
     m_babbleArmed = false;
-    // Closing the master takes the device node away; our own slave goes too.
+    // Closing the master takes the device node away.
     CloseFd(m_master);
-    CloseFd(m_slaveKeep);
     m_out.clear();
     m_outBlocked = false;
     {

@@ -66,6 +66,7 @@ private:
     void BabbleAtLineRate(Clock::time_point now);
     Clock::time_point NextBabble() const;
     void CheckLastAckTaken(Clock::time_point now);
+    void CheckHostPresent(Clock::time_point now);
     void HangUp();
 
     std::atomic<bool> m_quit{false};
@@ -83,11 +84,14 @@ private:
     Clock::time_point m_lastAckGiveUp{};   // unset until the ack has been written
     Clock::time_point m_nextAckCheck{};
     int m_imagesWritten = 0;               // end-of-image frames whose image is in imageOut
+    // No host holds the line open: the master is left out of poll() until
+    // hostCheck, when it is looked at again.
+    bool m_hostAbsent = true;
+    Clock::time_point m_hostCheck{};
 
     SwitchSimConfig m_config;
     std::string m_devicePath;
     int m_master = -1;
-    int m_slaveKeep = -1; // held open so the master never sees a hang-up between host opens
     int m_wakePipe[2] = {-1, -1};
     std::thread m_thread;
     mutable std::mutex m_mutex;
