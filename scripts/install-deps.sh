@@ -14,6 +14,9 @@ packages=(
   clang libclang-rt-14-dev
   help2man man-db desktop-file-utils appstream dpkg-dev file lintian zsh
 )
+# Terminal programs that hold a serial port without any lock: the tests'
+# other program on the line.
+packages+=(minicom screen)
 if [[ "${1:-}" == "--windows" ]]; then
   packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
 fi
