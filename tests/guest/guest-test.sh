@@ -44,7 +44,11 @@ if [[ "$(cat "$kdir/layout" 2>/dev/null)" != "$layout" ]]; then
   # Older kernels' files go: the cache holds the current one only.
   find "$cache" -mindepth 1 -maxdepth 1 ! -name "${kpkg}_*.deb" ! -name fetch.log -exec rm -rf {} +
   unpacked=$cache/unpacked
-  dpkg-deb -x "${debs[0]}" "$unpacked"
+  if ! dpkg-deb -x "${debs[0]}" "$unpacked"; then
+    rm -rf "${debs[0]}" "$unpacked"
+    echo "FAIL: ${debs[0]} cannot be unpacked (cut short?): removed, to be fetched again" >&2
+    exit 1
+  fi
   mods=$unpacked/lib/modules/$kver
   mkdir -p "$kdir/modules"
   # Unpacked here once rather than by the emulated processor at every boot
