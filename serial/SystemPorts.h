@@ -17,7 +17,8 @@ public:
     // line is "COMn  DEVICE". On Linux the table, each device with the
     // hardware sysfs knows behind it (driver, USB ids and strings) and the
     // /dev/serial/by-id name that survives re-plugging, then the serial
-    // devices no COMn reaches; on Windows the ports that are present, each
+    // devices no COMn reaches (the kernel console marked); on Windows the
+    // ports that are present, each
     // with the name that reaches it, or the --map that would.
     static std::string Listing(const PortTable& inUse);
 
