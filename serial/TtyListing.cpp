@@ -68,7 +68,9 @@ std::string TtyListing::Text(const PortTable& inUse) const
     std::string text;
     std::vector<std::string> reached;
     for (const auto& [name, device] : inUse.Entries()) {
-        text += name + "  " + Shown(device) + "\n" + Details(name, device);
+        const std::string source = inUse.Source(name);
+        text += name + "  " + Shown(device) + "\n" + (source.empty() ? "" : kIndent + Shown(source) + "\n")
+            + Details(name, device);
         reached.push_back(device);
     }
     // The devices a --map left out, those past COM12, and the kernel's
