@@ -251,7 +251,8 @@ TEST(CliRun, ListPortsShowsOnlyTheMappedPorts)
     const CliRunner::Result result = CliRunner::Run(
         {"--map", "COM3=/dev/kvm-test-three", "--map=COM1=/dev/kvm-test-one", "--list-ports"});
     EXPECT_EQ(result.exitCode, 0);
-    const std::string mapped = "COM1  /dev/kvm-test-one\nCOM3  /dev/kvm-test-three\n";
+    const std::string mapped = "COM1  /dev/kvm-test-one\n      from the command line\n"
+                               "COM3  /dev/kvm-test-three\n      from the command line\n";
     EXPECT_EQ(result.out.rfind(mapped, 0), 0u) << result.out;
     // Then only the devices this machine has that no COMn reaches.
     EXPECT_EQ(result.out.find("\nCOM", mapped.size() - 1), std::string::npos) << result.out;
