@@ -213,7 +213,11 @@ cause() { grep '^kvm-upgrade-cli: ' "$work/runs/$1.err" | tail -n 1; }
 field() { python3 -c 'import json, sys; print(json.load(open(sys.argv[1])).get(sys.argv[2]))' "$@"; }
 
 expect_exit list 0
-listed() { grep -A1 -E "^COM[0-9]+ +$1\$" "$work/runs/list.out" | grep -q "$2"; }
+# An entry is its "COMn  DEVICE" line and the indented lines after it.
+listed() {
+  awk -v dev="$1" '/^[^ ]/ { inside = ($1 ~ /^COM[0-9]+$/ && $2 == dev) } inside' "$work/runs/list.out" |
+    grep -q "$2"
+}
 { listed /dev/ttyUSB0 'driver ftdi_sio, USB 0403:6001' && listed /dev/ttyS1 'driver serial'; } ||
   fail "list: the adapter (ftdi_sio, USB 0403:6001) or the UART is not shown: $(cat "$work/runs/list.out")"
 
