@@ -2,7 +2,7 @@
 
 struct CommandContext;
 class KvmOperations;
-class SwitchRun;
+class RunObserver;
 
 // kvm-upgrade-cli check [--port NAME] [--file FILE]: the Check Version button.
 // With a file, loads it first as Select File does, so that the switch's date
@@ -11,8 +11,8 @@ class SwitchRun;
 // line on the error stream, whatever the verbosity. Returns kExitOk when the
 // version was read (and, with a file, the file is newer), kExitNothingToDo
 // when the file is not newer, else the exit status of the failure's cause.
-int RunCheckCommand(CommandContext& context, KvmOperations& operations, const SwitchRun& run);
+int RunCheckCommand(CommandContext& context, KvmOperations& operations, const RunObserver& run);
 
 // The switch's side of a finished check, into the result; the verdict's
 // status. Shared with upgrade --if-newer.
-int ConcludeCheck(CommandContext& context, const KvmOperations& operations, const SwitchRun& run);
+int ConcludeCheck(CommandContext& context, const KvmOperations& operations, const RunObserver& run);

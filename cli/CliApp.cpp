@@ -15,9 +15,10 @@
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
 #include "cli/CommandContext.h"
-#include "cli/CommandResult.h"
+#include "outcome/RunRecord.h"
 #include "cli/JsonReport.h"
-#include "cli/SwitchRun.h"
+#include "outcome/RunObserver.h"
+#include "outcome/RunRecording.h"
 #include "cli/Transcript.h"
 #include "cli/InfoCommand.h"
 #include "cli/UpgradeCommand.h"
@@ -157,7 +158,7 @@ int CliApp::RunCommand(const CliOptions& options)
     m_services->SetAssumeYes(options.Yes());
     m_services->SetQuiet(options.Quiet());
 
-    CommandResult result;
+    RunRecord result;
     result.command = options.GetCommand() == CliOptions::Command::Info    ? "info"
                      : options.GetCommand() == CliOptions::Command::Check ? "check"
                                                                           : "upgrade";
@@ -190,7 +191,6 @@ int CliApp::RunCommand(const CliOptions& options)
         }
     }
 
-    const auto started = std::chrono::steady_clock::now();
     CommandContext context{*m_state, *m_services, options, result, m_inIsTerminal};
     context.publish = [this, &result] {
         std::lock_guard lock(m_signalMutex);
@@ -200,16 +200,20 @@ int CliApp::RunCommand(const CliOptions& options)
     const int status = options.GetCommand() == CliOptions::Command::Info ? RunInfoCommand(context)
                                                                          : RunSwitchCommand(context);
     m_port->SetTrafficObserver(nullptr);
-    result.exitCode = status;
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    (void)status; // what the command returned is its verdict's status, which the record holds
     if (options.Json())
         m_jsonReport = JsonReport(result);
-    return status;
+    return result.ExitStatus();
 }
 
 int CliApp::RunSwitchCommand(CommandContext& context)
 {
-    SwitchRun run(*m_state, *m_services, *m_port, context.options.Verbose());
+    CliServices& services = *m_services;
+    // Each reason after the log entry of its port.
+    RunObserver run(*m_state, *m_port, [&services, verbose = context.options.Verbose()](const SerialError& error) {
+        if (verbose)
+            services.QueueNote(PrintableText(error.Describe()));
+    });
     KvmOperations operations(*m_state, *m_services);
     SetOperations(&operations);
     const int status = context.options.GetCommand() == CliOptions::Command::Check
@@ -244,15 +248,10 @@ void CliApp::OnSignal(int signo)
         // Whoever reads the object must still learn how the run ended; what
         // the worker knows is not read while it may be writing it, except
         // what it acknowledged, which it keeps for this.
-        CommandResult result = m_interruptResult;
-        result.outcome = "interrupted";
-        result.exitCode = 128 + signo;
-        result.cause = upgrading ? "interrupted during the transfer: the switch may not start; run the upgrade again"
-                                 : "interrupted";
-        if (upgrading) {
-            result.blocksSent = m_operations->BlocksAcknowledgedSoFar();
-            result.bytesSent = m_operations->BytesAcknowledgedSoFar();
-        }
+        RunRecord result = m_interruptResult;
+        RecordInterrupt(result, signo, upgrading, upgrading ? m_operations->BlocksAcknowledgedSoFar() : 0,
+                        upgrading ? m_operations->BytesAcknowledgedSoFar() : 0,
+                        m_operations != nullptr ? m_operations->SwitchPortSoFar() : std::string());
         m_out << JsonReport(result) << "\n";
         m_out.flush();
     }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/CliOptions.h"
-#include "cli/CommandResult.h"
+#include "outcome/RunRecord.h"
 
 struct SharedState;
 class CSerialPort;
@@ -75,5 +75,5 @@ private:
     bool m_verdictGiven = false; // the command has ended; only its output remains
     int m_verdictStatus = 0;     // its exit status, once given
     bool m_reportPrinted = false;
-    CommandResult m_interruptResult; // what the command has published of its result
+    RunRecord m_interruptResult; // what the command has published of its result
 };

@@ -3,7 +3,7 @@
 #include <functional>
 
 struct SharedState;
-struct CommandResult;
+struct RunRecord;
 class CliOptions;
 class CliServices;
 
@@ -13,7 +13,7 @@ struct CommandContext {
     SharedState& state;
     CliServices& services;
     const CliOptions& options;
-    CommandResult& result;
+    RunRecord& result;
     bool inIsTerminal = false;
     // Hands a copy of the result so far to whoever must report the run if
     // an interrupt ends it (the --json object): call it as facts are learnt.

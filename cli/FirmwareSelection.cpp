@@ -1,12 +1,8 @@
 #include "cli/FirmwareSelection.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
-#include "cli/CommandResult.h"
-#include "firmware/Crc16.h"
+#include "outcome/RunRecording.h"
 #include "firmware/PrintableText.h"
 #include "kvm/FirmwareInfoText.h"
 #include "kvm/SelectFile.h"
@@ -19,7 +15,7 @@ std::string FileNamePart(const std::string& path)
 }
 
 bool SelectCommandFile(SharedState& state, CliServices& services, const std::string& file, bool verbose,
-                       CommandResult& result)
+                       RunRecord& result)
 {
     const std::string name = FileNamePart(file);
     const FileSelection selection = SelectFirmwareFile(state, services, file, name);
@@ -34,35 +30,7 @@ bool SelectCommandFile(SharedState& state, CliServices& services, const std::str
     if (verbose)
         services.SetStatus(name);
 
-    result.fileGiven = true;
-    result.filePath = file;
-    result.fileSize = read.size;
-    if (read.error == FirmwareFileResult::Error::TooLarge) {
-        std::error_code error;
-        const std::uintmax_t size = std::filesystem::file_size(file, error);
-        if (!error)
-            result.fileSize = size;
-    }
-    if (selection.valid && state.checkedImage.size() >= 2)
-        result.fileCrc16 = Crc16(state.checkedImage.data(), static_cast<std::uint32_t>(state.checkedImage.size() - 2));
-    result.fileModel = state.modelText;
-    // Without a known date the loader's text says so in words, which is no
-    // version for a script to compare.
-    result.fileVersion = state.firmwareDateKnown == 1 ? state.versionText : "";
-    result.fileValid = selection.valid;
-    if (!selection.valid) {
-        // What the information text gives as the reason ("CRC error.", "File
-        // is empty."), or why the file could not be read at all.
-        std::string why = read.Ok() ? state.modelText + " " + state.versionText : read.Describe();
-        // One line, as the information text's model and version lines say it.
-        for (char& c : why) {
-            if (c == '\n' || c == '\t')
-                c = ' ';
-        }
-        for (std::size_t at = why.find("  "); at != std::string::npos; at = why.find("  "))
-            why.erase(at, 1);
-        result.cause = PrintableText(file) + " is no valid firmware file: " + PrintableText(why);
-    }
+    RecordFile(result, file, selection, state);
     return selection.valid;
 }
 

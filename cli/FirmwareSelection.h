@@ -3,7 +3,7 @@
 #include <string>
 
 struct SharedState;
-struct CommandResult;
+struct RunRecord;
 class CliServices;
 
 // Select File for a command: the file goes through the same Select File as
@@ -14,7 +14,7 @@ class CliServices;
 // line, as the dialog does. Returns whether the file may be sent.
 // The file's facts go into result.
 bool SelectCommandFile(SharedState& state, CliServices& services, const std::string& file, bool verbose,
-                       CommandResult& result);
+                       RunRecord& result);
 
 // The answer to a file that may not be used: the firmware information text
 // (which says why) and then why, on the error stream; what names what the

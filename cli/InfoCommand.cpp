@@ -1,10 +1,9 @@
 #include "cli/InfoCommand.h"
 
-#include "cli/CliExitCodes.h"
 #include "cli/CliOptions.h"
 #include "cli/CliServices.h"
 #include "cli/CommandContext.h"
-#include "cli/CommandResult.h"
+#include "outcome/RunRecord.h"
 #include "cli/FirmwareSelection.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
@@ -20,6 +19,6 @@ int RunInfoCommand(CommandContext& context)
                                " family=" + std::to_string(state.familyHeader[1]) +
                                " date-known=" + std::to_string(state.firmwareDateKnown) +
                                " valid=" + std::to_string(valid ? 1 : 0));
-    context.result.outcome = valid ? "done" : "refused";
-    return valid ? kExitOk : kExitInvalidFile;
+    context.result.outcome = valid ? Outcome::Done : Outcome::Refused;
+    return context.result.ExitStatus();
 }

@@ -5,10 +5,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/CommandResult.h"
-#include "cli/Verdict.h"
+#include "outcome/RunRecord.h"
+#include "outcome/CheckSummary.h"
 
-std::string JsonReport(const CommandResult& result)
+std::string JsonReport(const RunRecord& result)
 {
     nlohmann::ordered_json json;
     json["command"] = result.command;
@@ -42,8 +42,8 @@ std::string JsonReport(const CommandResult& result)
         json["switch"] = nullptr;
 
     json["comparison"] = ComparisonName(result.comparison);
-    json["outcome"] = result.outcome;
-    json["exit_code"] = result.exitCode;
+    json["outcome"] = OutcomeName(result.outcome);
+    json["exit_code"] = result.ExitStatus();
     if (result.cause.empty())
         json["cause"] = nullptr;
     else
@@ -52,7 +52,7 @@ std::string JsonReport(const CommandResult& result)
     json["bytes_sent"] = result.bytesSent;
     json["resends"] = result.resends;
     json["rejections"] = result.rejections;
-    json["seconds"] = std::round(result.seconds * 1000.0) / 1000.0;
+    json["seconds"] = std::round(result.Seconds() * 1000.0) / 1000.0;
     // A file name or the switch's model may hold bytes that are no UTF-8:
     // they are replaced rather than ending the run with an exception.
     return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

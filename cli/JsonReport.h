@@ -2,8 +2,8 @@
 
 #include <string>
 
-struct CommandResult;
+struct RunRecord;
 
 // --json: the result as one JSON object on one line. Its field names are
 // documented as stable in kvm-upgrade-cli(1); add fields, never rename.
-std::string JsonReport(const CommandResult& result);
+std::string JsonReport(const RunRecord& result);

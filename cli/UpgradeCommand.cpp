@@ -1,62 +1,60 @@
 #include "cli/UpgradeCommand.h"
 
 #include "cli/CheckCommand.h"
-#include "cli/CliExitCodes.h"
 #include "cli/CliOptions.h"
 #include "cli/CliServices.h"
 #include "cli/CommandContext.h"
-#include "cli/CommandResult.h"
 #include "cli/FirmwareSelection.h"
-#include "cli/SwitchRun.h"
-#include "cli/Verdict.h"
 #include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
-#include "serial/PortTable.h"
+#include "outcome/Judgement.h"
+#include "outcome/RunObserver.h"
+#include "outcome/RunRecording.h"
 
 namespace {
 
-int Conclude(CommandContext& context, const KvmOperations& operations, const SwitchRun& run)
+int Conclude(CommandContext& context, const KvmOperations& operations, const RunObserver& run)
 {
-    CommandResult& result = context.result;
+    const CliOptions& options = context.options;
     const RunFacts facts = run.Facts(operations);
-    const Verdict verdict = JudgeUpgrade(facts, operations.LastUpgradeOutcome());
-    const OperationReport& report = facts.report;
-    RecordVerdict(result, facts, verdict);
-    result.blocksSent = report.blocksAcknowledged;
-    result.bytesSent = report.bytesAcknowledged;
-    result.resends = report.resends;
-    result.rejections = report.rejections;
-    if (context.options.Quiet())
+    const Verdict verdict =
+        JudgeUpgrade(facts, operations.LastUpgradeOutcome(), Confirmation{options.Yes(), context.inIsTerminal});
+    RecordVerdict(context.result, facts, verdict);
+    // Refused or cancelled before the probe: the operation has said why.
+    const UpgradeOutcome ended = operations.LastUpgradeOutcome();
+    if (ended == UpgradeOutcome::Refused || ended == UpgradeOutcome::Cancelled) {
+        if (verdict.outcome == Outcome::Declined)
+            context.services.PrintError("Upgrade cancelled; nothing was sent.");
+        return verdict.ExitStatus();
+    }
+    if (options.Quiet())
         context.services.QueueNote(PrintableText(context.services.Status()));
     if (!verdict.cause.empty())
         context.services.QueueNote("kvm-upgrade-cli: " + PrintableText(verdict.cause));
-    return verdict.exitCode;
+    return verdict.ExitStatus();
 }
 
 // Once Upgrade() has returned, its probe is over: the port it found is the
 // front end's to read, while the worker goes on.
-void PublishPort(CommandContext& context)
+void PublishPort(CommandContext& context, const KvmOperations& operations, const RunObserver& run)
 {
-    const SharedState& state = context.state;
-    if (state.probeResult != kProbeFoundByScan && state.probeResult != kProbeFoundOnNamedPort)
+    const std::string port = operations.SwitchPortSoFar();
+    if (port.empty())
         return;
-    CommandResult& result = context.result;
-    result.portOpened = true;
-    result.portName = state.portName == kAutoPortSelection ? std::string(state.scanPortName) : state.portName;
-    result.portDevice = PortTable::Process().Resolve(result.portName).value_or("");
+    RecordSwitchPort(context.result, port, run.DeviceOf(port));
     context.publish();
 }
 
 } // namespace
 
-int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const SwitchRun& run)
+int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const RunObserver& run)
 {
     CliServices& services = context.services;
     const CliOptions& options = context.options;
     if (!SelectCommandFile(context.state, services, options.File(), options.Verbose(), context.result)) {
-        context.result.outcome = "refused";
+        RecordRefusedFile(context.result);
         return RefuseFirmwareFile(context.state, services, options.File(), "nothing was sent");
     }
     // What Select File shows, so the user sees model and version before the
@@ -67,11 +65,11 @@ int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const 
     if (options.IfNewer()) {
         operations.CheckVersion();
         const int checked = ConcludeCheck(context, operations, run);
-        if (checked == kExitNothingToDo)
+        if (context.result.outcome == Outcome::NothingToDo)
             services.QueueNote(context.result.comparison == VersionComparison::Unknown
                                    ? "Nothing was sent: the file's date is not known, so it may not be newer."
                                    : "Nothing was sent: the file is not newer than the switch's firmware.");
-        if (checked != kExitOk) {
+        if (context.result.outcome != Outcome::Done) {
             if (!context.result.cause.empty())
                 context.result.cause += "; nothing was sent";
             return checked;
@@ -79,26 +77,7 @@ int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const 
     }
 
     operations.Upgrade();
-    PublishPort(context);
+    PublishPort(context, operations, run);
     operations.WaitForWorker();
-    switch (operations.LastUpgradeOutcome()) {
-    case UpgradeOutcome::Refused:
-        context.result.outcome = "refused";
-        return kExitInvalidFile;
-    case UpgradeOutcome::Cancelled:
-        if (!options.Yes() && !context.inIsTerminal) {
-            context.result.outcome = "usage";
-            context.result.cause = "no terminal to confirm on and no --yes; nothing was sent";
-            return kExitUsage; // the operation has said why
-        }
-        services.PrintError("Upgrade cancelled; nothing was sent.");
-        context.result.outcome = "declined";
-        context.result.cause = "the confirmation was declined; nothing was sent";
-        return kExitFailed;
-    case UpgradeOutcome::None:
-    case UpgradeOutcome::Complete:
-    case UpgradeOutcome::Failed:
-        break;
-    }
     return Conclude(context, operations, run);
 }

@@ -2,7 +2,7 @@
 
 struct CommandContext;
 class KvmOperations;
-class SwitchRun;
+class RunObserver;
 
 // kvm-upgrade-cli upgrade [--port NAME] [--yes] [--if-newer] FILE: Select
 // File, then the Upgrade button, then waits for the transfer to end. A file
@@ -14,4 +14,4 @@ class SwitchRun;
 //
 // Returns kExitOk when the switch acknowledged the whole image; otherwise the
 // status of the cause (CliExitCodes.h), said in one line on the error stream.
-int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const SwitchRun& run);
+int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const RunObserver& run);

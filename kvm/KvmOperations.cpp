@@ -96,4 +96,19 @@ void KvmOperations::ResetReport()
 {
     m_report = OperationReport();
     m_acknowledgedSoFar = 0;
+    std::lock_guard lock(m_switchPortMutex);
+    m_switchPortSoFar.clear();
+}
+
+void KvmOperations::NoteSwitchPort(const std::string& portName)
+{
+    m_report.portName = portName;
+    std::lock_guard lock(m_switchPortMutex);
+    m_switchPortSoFar = portName;
+}
+
+std::string KvmOperations::SwitchPortSoFar() const
+{
+    std::lock_guard lock(m_switchPortMutex);
+    return m_switchPortSoFar;
 }

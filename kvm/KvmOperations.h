@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "kvm/DialogServices.h"
@@ -94,6 +95,10 @@ public:
         return static_cast<std::uint32_t>(m_acknowledgedSoFar.load() >> 32);
     }
     std::uint32_t BytesAcknowledgedSoFar() const { return static_cast<std::uint32_t>(m_acknowledgedSoFar.load()); }
+    // The port the switch answered a probe on in the running (or last)
+    // operation, empty while none has; for a thread that may not wait for
+    // the worker (an interrupt must still say where the switch was).
+    std::string SwitchPortSoFar() const;
 
 private:
     CSerialPort* Port() const { return m_state.port; }
@@ -112,6 +117,7 @@ private:
     void ReportPortNotOpened();
     void ReportNoResponse();
     void ResetReport();
+    void NoteSwitchPort(const std::string& portName);
 
     bool BeginUpgrade();
     void ProbeForUpgrade();
@@ -145,4 +151,6 @@ private:
     // The report's acknowledged blocks (high half) and bytes (low half) in
     // one word, so that a reader never sees one without the other.
     std::atomic<std::uint64_t> m_acknowledgedSoFar{0};
+    mutable std::mutex m_switchPortMutex;
+    std::string m_switchPortSoFar;
 };

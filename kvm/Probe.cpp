@@ -74,7 +74,7 @@ int KvmOperations::ProbeKvm(int mode)
             if (RunProbeAttempts(attempts, kProbeAttempts, false)) {
                 m_state.logText += SystemTexts::kVerdictOk;
                 m_state.logText += "\n";
-                m_report.portName = m_state.scanPortName;
+                NoteSwitchPort(m_state.scanPortName);
                 return kProbeFoundByScan;
             }
             ReportSilentPort(m_state.scanPortName);
@@ -90,6 +90,7 @@ int KvmOperations::ProbeKvm(int mode)
         return kProbeNamedPortFailed;
     }
     if (RunProbeAttempts(attempts, kProbeAttempts, true)) {
+        NoteSwitchPort(m_state.portName);
         m_state.logText += SystemTexts::kVerdictOk;
         m_state.logText += "\n";
         m_services.UpdateData();

@@ -4,7 +4,9 @@
 # The rules, bottom to top (docs/architecture.md says why):
 #   options/, serial/, firmware/  each only itself
 #   kvm/                          kvm/ and the bottom layer
-#   ui/, cli/                     themselves, kvm/ and the bottom layer; never each other
+#   outcome/                      itself, kvm/ and the bottom layer: what a run came to
+#   ui/, cli/                     themselves, outcome/, kvm/ and the bottom layer; never
+#                                 each other, and never what outcome/ alone reads of a run
 #   ui/qt/, ui/win32/             the two dialogs: never each other; ui/ itself (what
 #                                 they share) includes neither
 #   tools/                        itself and the bottom layer: the simulator is the
@@ -21,8 +23,9 @@ declare -A allowed=(
   [serial]="serial options"
   [firmware]="firmware options"
   [kvm]="kvm serial firmware options"
-  [ui]="ui kvm serial firmware options"
-  [cli]="cli kvm serial firmware options"
+  [outcome]="outcome kvm serial firmware options"
+  [ui]="ui outcome kvm serial firmware options"
+  [cli]="cli outcome kvm serial firmware options"
   [tools]="tools serial firmware options"
   [tests]="*"
   [bench]="*"
@@ -89,6 +92,18 @@ for part in "${!forbidden_in_ui[@]}"; do
     done
   done < <(grep -rnE "${depth[@]}" --include='*.cpp' --include='*.h' --include='*.rc' \
              '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$part" || true)
+done
+
+# The front ends render what outcome/ decides: the operations' own report,
+# the probe's result codes and the outcome words are outcome/'s to read.
+front_end_banned='#[[:space:]]*include[[:space:]]*"kvm/OperationReport\.h"|\bkProbe(FoundByScan|FoundOnNamedPort|ScanFoundNothing|NamedPortSilent|NamedPortFailed)\b|\bprobeResult\b|\bLastReport\(|"(done|nothing-to-do|declined|usage|refused|port-unavailable|port-busy|no-switch|transfer-failed|interrupted)"'
+for front in cli ui; do
+  [[ -d $front ]] || continue
+  while IFS= read -r hit; do
+    rest=${hit#*:}
+    echo "check-layers: ${hit%%:*}:${rest%%:*}: ${rest#*:}: a front end reads what only outcome/ may (the operations' report, probe codes, outcome words)" >&2
+    failures=$((failures + 1))
+  done < <(grep -rnE --include='*.cpp' --include='*.h' "$front_end_banned" "$front" || true)
 done
 
 if ((failures > 0)); then

@@ -36,6 +36,10 @@ public:
     // lifted; the descriptor goes with the process.
     void ReleaseForExit();
     const SerialError& LastOpenError() const { return m_lastOpenError; }
+    // The port opened last (open or closed again since) and the device it
+    // resolved to; empty before the first successful Open.
+    const std::string& LastOpenedPortName() const { return m_openPortName; }
+    const std::string& LastOpenedDevice() const { return m_openDevice; }
 
     // Why the last read, write or purge since the last successful Open
     // failed (a hang-up, a write stall, a read error), naming that port;

@@ -20,6 +20,7 @@ good=(
   tests/a.cpp:tools/a.h tests/b.cpp:ui/a.h tests/c.cpp:cli/a.h tests/d.cpp:tests/a.h
   bench/a.cpp:tools/a.h bench/b.cpp:cli/a.h
   ui/f.cpp:QWidget ui/g.cpp:Local.h
+  outcome/a.cpp:kvm/a.h outcome/b.cpp:serial/a.h cli/e.cpp:outcome/a.h ui/h.cpp:outcome/a.h
   ui/qt/a.cpp:ui/qt/a.h ui/qt/b.cpp:ui/a.h ui/win32/a.cpp:ui/win32/a.h ui/win32/b.cpp:kvm/a.h ui/win32/c.cpp:ui/a.h
 )
 # One wrong include each.
@@ -33,6 +34,7 @@ bad=(
   tools/x.cpp:kvm/a.h tools/x.cpp:ui/a.h tools/x.cpp:cli/a.h
   ui/qt/x.cpp:ui/win32/a.h ui/win32/x.cpp:ui/qt/a.h ui/x.cpp:ui/win32/a.h ui/win32/x.cpp:cli/a.h
   newfront/x.cpp:kvm/a.h
+  outcome/x.cpp:cli/a.h kvm/x.cpp:outcome/a.h cli/x.cpp:kvm/OperationReport.h ui/x.cpp:kvm/OperationReport.h
 )
 
 make_tree() { # dir entries...

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/Verdict.h"
+#include "outcome/Judgement.h"
 #include "kvm/KvmOperations.h"
 
 namespace {
@@ -59,7 +59,7 @@ TEST(Verdict, ProbeFailuresByCause)
         facts.silentPorts = c.silentPorts;
         facts.kernelConsole = c.console;
         const Verdict verdict = *JudgeProbe(facts);
-        EXPECT_EQ(verdict.exitCode, c.exitCode) << c.name;
+        EXPECT_EQ(verdict.ExitStatus(), c.exitCode) << c.name;
         EXPECT_NE(verdict.cause.find(c.cause), std::string::npos) << c.name << ": " << verdict.cause;
         EXPECT_EQ(verdict.cause.find('\n'), std::string::npos) << c.name;
     }

@@ -1,9 +1,5 @@
-#include "cli/Verdict.h"
+#include "outcome/Judgement.h"
 
-#include <cstdio>
-
-#include "cli/CliExitCodes.h"
-#include "cli/CommandResult.h"
 #include "kvm/KvmOperations.h"
 
 namespace {
@@ -15,34 +11,14 @@ bool IsOpenFailureOfNote(const SerialError& error)
     return error.kind != SerialError::Kind::UnknownName;
 }
 
-int ExitForOpenFailure(const SerialError& error)
+Outcome OutcomeForOpenFailure(const SerialError& error)
 {
-    return error.kind == SerialError::Kind::Busy ? kExitPortBusy : kExitPortUnavailable;
+    return error.kind == SerialError::Kind::Busy ? Outcome::PortBusy : Outcome::PortUnavailable;
 }
 
-std::string OutcomeForExit(int exitCode)
+Verdict Make(Outcome outcome, std::string cause)
 {
-    switch (exitCode) {
-    case kExitOk:
-        return "done";
-    case kExitNothingToDo:
-        return "nothing-to-do";
-    case kExitPortUnavailable:
-        return "port-unavailable";
-    case kExitPortBusy:
-        return "port-busy";
-    case kExitNoSwitch:
-        return "no-switch";
-    case kExitTransferFailed:
-        return "transfer-failed";
-    default:
-        return "failed";
-    }
-}
-
-Verdict Make(int exitCode, std::string cause)
-{
-    return Verdict{exitCode, OutcomeForExit(exitCode), std::move(cause)};
+    return Verdict{outcome, std::move(cause)};
 }
 
 std::string PortAndDevice(const RunFacts& facts)
@@ -86,18 +62,18 @@ Verdict ScanFoundNothing(const RunFacts& facts)
         std::string cause = busy->Describe() + others;
         if (facts.silentPorts > 0)
             cause += "; no switch answered elsewhere (" + silent + ")";
-        return Make(kExitPortBusy, cause);
+        return Make(Outcome::PortBusy, cause);
     }
     if (facts.silentPorts > 0) {
         std::string cause = "no switch answered on COM1 to COM12: " + silent;
         if (shown != nullptr)
             cause += "; " + shown->Describe();
-        return Make(kExitNoSwitch, cause);
+        return Make(Outcome::NoSwitch, cause);
     }
     if (shown == nullptr)
-        return Make(kExitPortUnavailable,
+        return Make(Outcome::PortUnavailable,
                     "no serial port to scan: COM1 to COM12 have no device (see --list-ports and --map)");
-    return Make(ExitForOpenFailure(*shown), shown->Describe() + others);
+    return Make(OutcomeForOpenFailure(*shown), shown->Describe() + others);
 }
 
 } // namespace
@@ -112,15 +88,15 @@ std::optional<Verdict> JudgeProbe(const RunFacts& facts)
         return ScanFoundNothing(facts);
     case kProbeNamedPortFailed: {
         if (facts.openFailures.empty())
-            return Make(kExitPortUnavailable, PortAndDevice(facts) + ": cannot be opened");
+            return Make(Outcome::PortUnavailable, PortAndDevice(facts) + ": cannot be opened");
         const SerialError& error = facts.openFailures.back();
-        return Make(ExitForOpenFailure(error), error.Describe());
+        return Make(OutcomeForOpenFailure(error), error.Describe());
     }
     default: {
         std::string cause = PortAndDevice(facts) + ": no switch answered the probe";
         if (!facts.kernelConsole.empty())
             cause += "; it is the kernel console (" + facts.kernelConsole + "), no switch answers there";
-        return Make(kExitNoSwitch, WithLineFailure(cause, facts));
+        return Make(Outcome::NoSwitch, WithLineFailure(cause, facts));
     }
     }
 }
@@ -130,19 +106,30 @@ Verdict JudgeCheck(const RunFacts& facts, bool fileGiven)
     if (std::optional<Verdict> probe = JudgeProbe(facts))
         return *probe;
     if (!facts.report.versionRead)
-        return Make(kExitNoSwitch,
+        return Make(Outcome::NoSwitch,
                     WithLineFailure(PortAndDevice(facts) + ": the switch answered the probe but not the version request",
                                     facts));
     if (fileGiven && facts.report.comparison != VersionComparison::FileNewer)
-        return Make(kExitNothingToDo, "");
-    return Make(kExitOk, "");
+        return Make(Outcome::NothingToDo, "");
+    return Make(Outcome::Done, "");
 }
 
-Verdict JudgeUpgrade(const RunFacts& facts, UpgradeOutcome outcome)
+Verdict JudgeUpgrade(const RunFacts& facts, UpgradeOutcome outcome, const Confirmation& confirmation)
 {
     const OperationReport& report = facts.report;
-    if (outcome == UpgradeOutcome::Complete)
-        return Make(kExitOk, "");
+    switch (outcome) {
+    case UpgradeOutcome::Complete:
+        return Make(Outcome::Done, "");
+    case UpgradeOutcome::Refused:
+        return JudgeRefusedFile("nothing was sent");
+    case UpgradeOutcome::Cancelled:
+        if (!confirmation.assumeYes && !confirmation.onTerminal)
+            return Make(Outcome::Usage, "no terminal to confirm on and no --yes; nothing was sent");
+        return Make(Outcome::Declined, "the confirmation was declined; nothing was sent");
+    case UpgradeOutcome::None:
+    case UpgradeOutcome::Failed:
+        break;
+    }
 
     if (report.imageDataSent) {
         std::string how;
@@ -164,80 +151,34 @@ Verdict JudgeUpgrade(const RunFacts& facts, UpgradeOutcome outcome)
             std::to_string(report.imageLength) + " bytes were acknowledged: " + how;
         cause = WithLineFailure(cause, facts);
         cause += ". The switch may not start: keep its power and cable, and run the upgrade again";
-        return Make(kExitTransferFailed, cause);
+        return Make(Outcome::TransferFailed, cause);
     }
-    if (report.stop == UpgradeStop::FileRefused) {
-        Verdict verdict = Make(kExitInvalidFile, "the file changed since it was checked; nothing was sent");
-        verdict.outcome = "refused";
-        return verdict;
-    }
+    if (report.stop == UpgradeStop::FileRefused)
+        return Make(Outcome::Refused, "the file changed since it was checked; nothing was sent");
     if (std::optional<Verdict> probe = JudgeProbe(facts)) {
         probe->cause += "; nothing was sent";
         return *probe;
     }
     if (report.stop == UpgradeStop::SwitchLost)
-        return Make(kExitNoSwitch,
+        return Make(Outcome::NoSwitch,
                     WithLineFailure(PortAndDevice(facts) + ": the switch stopped answering before the upgrade", facts) +
                         "; nothing was sent");
     // The switch has taken the upgrade's headers and may have begun to erase
     // its flash (the go-ahead waits for that): it may not start as it is.
-    return Make(kExitTransferFailed,
+    return Make(Outcome::TransferFailed,
                 WithLineFailure(PortAndDevice(facts) + ": the switch did not give the go-ahead for the upgrade", facts) +
                     "; no image data was sent, but the switch may have begun to erase its firmware: run the upgrade "
                     "again if it does not work normally");
 }
 
-void RecordVerdict(CommandResult& result, const RunFacts& facts, const Verdict& verdict)
+Verdict JudgeRefusedFile(const std::string& what)
 {
-    if (!facts.report.portName.empty()) {
-        result.portOpened = true;
-        result.portName = facts.report.portName;
-        result.portDevice = facts.device;
-    }
-    result.outcome = verdict.outcome;
-    result.cause = verdict.cause;
+    return Make(Outcome::Refused, "the firmware file may not be used; " + what);
 }
 
-std::string ComparisonName(VersionComparison comparison)
+Verdict JudgeInterrupted(bool duringTransfer)
 {
-    switch (comparison) {
-    case VersionComparison::FileNewer:
-        return "file-newer";
-    case VersionComparison::Same:
-        return "same";
-    case VersionComparison::SwitchNewer:
-        return "switch-newer";
-    case VersionComparison::Unknown:
-        break;
-    }
-    return "unknown";
-}
-
-std::string SwitchDateText(const OperationReport& report)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d-%02d-%02d", report.switchDate[0], report.switchDate[1],
-                  report.switchDate[2]);
-    return text;
-}
-
-std::string CheckSummary(const OperationReport& report, bool fileGiven, const std::string& fileVersion)
-{
-    std::string summary = report.portName + ": switch firmware " + SwitchDateText(report);
-    if (!report.switchModel.empty())
-        summary += " (" + report.switchModel + ")";
-    if (!fileGiven)
-        return summary + ".";
-    summary += ", file " + (fileVersion.empty() ? std::string("of unknown date") : fileVersion) + ": ";
-    switch (report.comparison) {
-    case VersionComparison::FileNewer:
-        return summary + "the file is newer.";
-    case VersionComparison::Same:
-        return summary + "the same date.";
-    case VersionComparison::SwitchNewer:
-        return summary + "the switch's firmware is newer.";
-    case VersionComparison::Unknown:
-        break;
-    }
-    return summary + "the file's date is not known, so the two cannot be compared.";
+    return Make(Outcome::Interrupted, duringTransfer
+                                          ? "interrupted during the transfer: the switch may not start; run the upgrade again"
+                                          : "interrupted");
 }

@@ -1,15 +1,20 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "kvm/VersionComparison.h"
+#include "outcome/Outcome.h"
 
 // What one run of info, check or upgrade found and how it ended: the one
-// record behind the exit status, the closing summary and --json.
-struct CommandResult {
+// record behind the exit status, the closing summary and --json. Filled by
+// the functions of RunRecording.h as the run learns its facts, so that a
+// run cut short by a signal still says what it knew.
+struct RunRecord {
     std::string command; // "info", "check", "upgrade"
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
     bool portOpened = false; // a probe reached a port: portName and portDevice hold it
     std::string portName;
@@ -29,13 +34,19 @@ struct CommandResult {
 
     VersionComparison comparison = VersionComparison::Unknown;
 
-    std::string outcome = "failed"; // see OutcomeName in Verdict.h
-    int exitCode = 1;
+    Outcome outcome = Outcome::Failed;
+    int signo = 0;     // the signal that ended an interrupted run
     std::string cause; // one line; empty on success
 
     std::uint32_t blocksSent = 0; // acknowledged by the switch
     std::uint32_t bytesSent = 0;
     std::uint32_t resends = 0;
     std::uint32_t rejections = 0;
-    double seconds = 0;
+
+    int ExitStatus() const { return ExitStatusOf(outcome, signo); }
+    // How long the run has taken until now.
+    double Seconds() const
+    {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    }
 };

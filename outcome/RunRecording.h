@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "outcome/Judgement.h"
+#include "outcome/RunRecord.h"
+
+struct SharedState;
+struct FileSelection;
+
+// The run record is filled here and nowhere else, fact by fact as the run
+// learns them, so that what an interrupt finds in it is what the run knew.
+
+// The firmware file as Select File found it: path, size, CRC-16, model and
+// version, validity and, for a file that may not be used, why (its own
+// information text's words, or why it could not be read). The model of a
+// file that is not valid is left empty: the loader's text there is a reason,
+// not a model.
+void RecordFile(RunRecord& record, const std::string& path, const FileSelection& selection,
+                const SharedState& state);
+
+// A file refused before any port was touched.
+void RecordRefusedFile(RunRecord& record);
+
+// The port the switch answered on, as soon as it is known.
+void RecordSwitchPort(RunRecord& record, const std::string& portName, const std::string& device);
+
+// A check's or an upgrade's verdict and the facts it rests on: the port,
+// what the switch said of its version (kept from an earlier check of the
+// same run), how far an upgrade got.
+void RecordVerdict(RunRecord& record, const RunFacts& facts, const Verdict& verdict);
+
+// A signal ended the run: what the switch acknowledged so far, if the
+// transfer ran, and the port the switch answered on, if the run had not
+// recorded it yet (portName empty when none had answered).
+void RecordInterrupt(RunRecord& record, int signo, bool duringTransfer, std::uint32_t blocksAcknowledged,
+                     std::uint32_t bytesAcknowledged, const std::string& portName);
