@@ -3,14 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -95,73 +91,21 @@ bool SwitchSim::Start(std::string* error)
             *error = "the simulated switch is already running";
         return false;
     }
-
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0) {
-        SetError(error, "posix_openpt");
+    if (!m_pty.Open(m_config.linkPath, error))
         return false;
-    }
-    char name[128];
-    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
-        ::ptsname_r(m_master, name, sizeof name) != 0) {
+    if (::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         SetError(error, "pseudo-terminal set-up");
         CloseFds();
         return false;
-    }
-    m_devicePath = name;
-
-    // Raw at once: a host that opens the line before setting it up must not
-    // see its bytes echoed or translated.
-    m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    if (m_slaveKeep < 0 || ::tcgetattr(m_slaveKeep, &tio) != 0) {
-        SetError(error, "open " + m_devicePath);
-        CloseFds();
-        return false;
-    }
-    ::cfmakeraw(&tio);
-    ::cfsetispeed(&tio, B115200);
-    ::cfsetospeed(&tio, B115200);
-    tio.c_cflag |= CLOCAL | CREAD | CSTOPB;
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(m_slaveKeep, TCSANOW, &tio) != 0) {
-        SetError(error, "tcsetattr " + m_devicePath);
-        CloseFds();
-        return false;
-    }
-
-    int flags = ::fcntl(m_master, F_GETFL);
-    if (flags < 0 || ::fcntl(m_master, F_SETFL, flags | O_NONBLOCK) != 0 ||
-        ::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        SetError(error, "pseudo-terminal set-up");
-        CloseFds();
-        return false;
-    }
-
-    if (!m_config.linkPath.empty()) {
-        struct stat st {};
-        if (::lstat(m_config.linkPath.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) {
-                if (error)
-                    *error = m_config.linkPath + " exists and is not a symbolic link";
-                CloseFds();
-                return false;
-            }
-            ::unlink(m_config.linkPath.c_str());
-        }
-        if (::symlink(m_devicePath.c_str(), m_config.linkPath.c_str()) != 0) {
-            SetError(error, "symlink " + m_config.linkPath);
-            CloseFds();
-            return false;
-        }
-        m_linkMade = true;
     }
 
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_protocol = SwitchProtocol(m_config);
     }
+    m_adapter = AdapterHold({m_config.adapterHold, m_config.adapterFlushBytes,
+                             m_config.adapterHoldRandom, m_config.seed});
+    m_toHost.clear();
     m_lastOutDue = Clock::time_point{};
     m_hangUpNow = false;
     m_out.clear();
@@ -186,20 +130,11 @@ void SwitchSim::Stop()
         m_thread.join();
     }
     CloseFds();
-    if (m_linkMade) {
-        // Only our own link goes: someone may have replaced it meanwhile.
-        char target[PATH_MAX];
-        ssize_t n = ::readlink(m_config.linkPath.c_str(), target, sizeof target - 1);
-        if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == m_devicePath)
-            ::unlink(m_config.linkPath.c_str());
-        m_linkMade = false;
-    }
 }
 
 void SwitchSim::CloseFds()
 {
-    CloseFd(m_master);
-    CloseFd(m_slaveKeep);
+    m_pty.Close();
     CloseFd(m_wakePipe[0]);
     CloseFd(m_wakePipe[1]);
 }
@@ -260,20 +195,22 @@ void SwitchSim::Run()
         CheckLastAckTaken(now);
 
         Clock::time_point deadline = Clock::time_point::max();
-        if (m_master >= 0) {
+        if (m_pty.IsOpen()) {
             deadline = frameDeadline;
             if (!m_outBlocked && !m_out.empty())
                 deadline = std::min(deadline, m_out.front().due);
+            if (!m_outBlocked)
+                deadline = std::min(deadline, m_adapter.Due());
             if (m_config.babble || m_babbling)
                 deadline = std::min(deadline, NextBabble());
-            if (m_lastAckPending && m_out.empty())
+            if (m_lastAckPending && AllWritten())
                 deadline = std::min(deadline, m_nextAckCheck);
         }
 
-        pollfd fds[2] = {{m_wakePipe[0], POLLIN, 0}, {m_master, POLLIN, 0}};
+        pollfd fds[2] = {{m_wakePipe[0], POLLIN, 0}, {m_pty.Master(), POLLIN, 0}};
         if (m_outBlocked)
             fds[1].events |= POLLOUT;
-        nfds_t count = m_master >= 0 ? 2 : 1;
+        nfds_t count = m_pty.IsOpen() ? 2 : 1;
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
         if (deadline != Clock::time_point::max()) {
@@ -295,7 +232,7 @@ void SwitchSim::Run()
             if (fds[1].revents & POLLOUT)
                 m_outBlocked = false;
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-                ssize_t n = ::read(m_master, buffer, sizeof buffer);
+                ssize_t n = ::read(m_pty.Master(), buffer, sizeof buffer);
                 if (n > 0) {
                     {
                         std::lock_guard<std::mutex> lock(m_mutex);
@@ -352,8 +289,17 @@ void SwitchSim::Queue(const std::vector<std::uint8_t>& bytes, Clock::time_point 
 
 void SwitchSim::WriteDue(Clock::time_point now)
 {
-    if (m_master < 0 || m_outBlocked)
+    if (!m_pty.IsOpen() || m_outBlocked)
         return;
+    if (m_adapter.Active()) {
+        // The adapter takes each byte as it comes off the wire.
+        while (!m_out.empty() && m_out.front().due <= now) {
+            m_adapter.Arrive(m_out.front().value, m_out.front().due);
+            m_out.pop_front();
+        }
+        WritePassed(now);
+        return;
+    }
     std::uint8_t chunk[4096];
     std::size_t count = 0;
     while (count < m_out.size() && count < sizeof chunk && m_out[count].due <= now) {
@@ -362,7 +308,7 @@ void SwitchSim::WriteDue(Clock::time_point now)
     }
     if (count == 0)
         return;
-    ssize_t n = ::write(m_master, chunk, count);
+    ssize_t n = ::write(m_pty.Master(), chunk, count);
     if (n < 0) {
         if (errno == EAGAIN)
             m_outBlocked = true;
@@ -375,6 +321,47 @@ void SwitchSim::WriteDue(Clock::time_point now)
         m_outBlocked = true;
 }
 
+void SwitchSim::WritePassed(Clock::time_point now)
+{
+    const std::vector<std::uint8_t> passed = m_adapter.Pass(now);
+    m_toHost.insert(m_toHost.end(), passed.begin(), passed.end());
+    if (m_toHost.empty() || !m_pty.IsOpen() || m_outBlocked)
+        return;
+    ssize_t n = ::write(m_pty.Master(), m_toHost.data(), m_toHost.size());
+    if (n < 0) {
+        if (errno == EAGAIN)
+            m_outBlocked = true;
+        else if (errno != EINTR)
+            m_toHost.clear();
+        return;
+    }
+    m_toHost.erase(m_toHost.begin(), m_toHost.begin() + n);
+    if (!m_toHost.empty())
+        m_outBlocked = true;
+}
+
+void SwitchSim::WriteNoise(const std::uint8_t* bytes, std::size_t count, Clock::time_point now)
+{
+    if (!m_adapter.Active()) {
+        // Nobody may be reading: the noise that does not fit is simply lost.
+        ssize_t ignored = ::write(m_pty.Master(), bytes, count);
+        (void)ignored;
+        return;
+    }
+    // The adapter passes on all it took, so what a full line cannot take is
+    // lost on its way in.
+    if (m_outBlocked)
+        return;
+    for (std::size_t i = 0; i < count; ++i)
+        m_adapter.Arrive(bytes[i], now);
+    WritePassed(now);
+}
+
+bool SwitchSim::AllWritten() const
+{
+    return m_out.empty() && !m_adapter.Holding() && m_toHost.empty();
+}
+
 void SwitchSim::Babble(Clock::time_point now)
 {
     if (m_babbleArmed && m_out.empty())
@@ -383,7 +370,7 @@ void SwitchSim::Babble(Clock::time_point now)
         BabbleAtLineRate(now);
         return;
     }
-    if (!(m_config.babble || m_babbling) || m_master < 0 || now < m_nextBabble)
+    if (!(m_config.babble || m_babbling) || !m_pty.IsOpen() || now < m_nextBabble)
         return;
     m_nextBabble += kBabbleInterval;
     if (m_nextBabble < now)
@@ -394,9 +381,7 @@ void SwitchSim::Babble(Clock::time_point now)
     std::uint8_t noise[kFastBabbleChunk];
     const std::size_t count = m_babbling ? kFastBabbleChunk : kBabbleChunk;
     std::memset(noise, m_babbling ? *m_config.babbleAfterGoAhead : kNoise, count);
-    // Nobody may be reading: the noise that does not fit is simply lost.
-    ssize_t ignored = ::write(m_master, noise, count);
-    (void)ignored;
+    WriteNoise(noise, count, now);
 }
 
 void SwitchSim::StartBabbleAfterGoAhead()
@@ -431,7 +416,7 @@ SwitchSim::Clock::time_point SwitchSim::NextBabble() const
 
 void SwitchSim::BabbleAtLineRate(Clock::time_point now)
 {
-    if (m_master < 0)
+    if (!m_pty.IsOpen())
         return;
     // The babble fills the line up to a queued reply's first byte; the reply
     // goes out whole and the babble follows it.
@@ -455,13 +440,13 @@ void SwitchSim::BabbleAtLineRate(Clock::time_point now)
     std::uint8_t bytes[kBabbleChunk];
     std::memset(bytes, *m_config.babbleAfterGoAhead, count);
     // A full line loses what does not fit, as a host's overrun UART would.
-    ssize_t ignored = ::write(m_master, bytes, count);
-    (void)ignored;
+    WriteNoise(bytes, count, now);
 }
 
 void SwitchSim::CheckLastAckTaken(Clock::time_point now)
 {
-    if (!m_lastAckPending || m_master < 0 || !m_out.empty() || now < m_nextAckCheck)
+    // An adapter still holding the ack has not passed it to the host yet.
+    if (!m_lastAckPending || !m_pty.IsOpen() || !AllWritten() || now < m_nextAckCheck)
         return;
     if (m_lastAckGiveUp == Clock::time_point{})
         m_lastAckGiveUp = now + kAckReadLimit;
@@ -469,7 +454,7 @@ void SwitchSim::CheckLastAckTaken(Clock::time_point now)
     // a real line's leaves it to be read: wait until the host has taken the
     // ack. poll() first moves what the master wrote into that queue, so an
     // ack still on its way counts as unread.
-    pollfd p{m_slaveKeep, POLLIN, 0};
+    pollfd p{m_pty.KeptSlave(), POLLIN, 0};
     const bool unread = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
     if (unread && now < m_lastAckGiveUp) {
         m_nextAckCheck = now + kAckCheckInterval;
@@ -483,10 +468,10 @@ void SwitchSim::HangUp()
     m_hangUpNow = false;
     m_lastAckPending = false;
     m_babbleArmed = false;
-    // Closing the master takes the device node away; our own slave goes too.
-    CloseFd(m_master);
-    CloseFd(m_slaveKeep);
+    m_pty.HangUp();
     m_out.clear();
+    m_adapter.Clear();
+    m_toHost.clear();
     m_outBlocked = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

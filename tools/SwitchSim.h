@@ -11,7 +11,9 @@
 #include <string>
 #include <thread>
 
+#include "tools/AdapterHold.h"
 #include "tools/SwitchProtocol.h"
+#include "tools/SwitchPty.h"
 #include "tools/SwitchSimConfig.h"
 #include "tools/SwitchSimReport.h"
 
@@ -28,6 +30,11 @@
 // host has taken the last block's F0 from its input queue (a
 // pseudo-terminal's hang-up would throw away what is still queued, where a
 // real line's would not), or 2 s after the F0 was written if it never does.
+//
+// With adapterHold, the line ends in a USB-serial adapter (AdapterHold):
+// every byte for the host, noise included, goes through it once it is off
+// the wire, and the hang-up after the last ack waits until the adapter has
+// passed that ack on.
 class SwitchSim {
 public:
     explicit SwitchSim(SwitchSimConfig config = {});
@@ -38,7 +45,7 @@ public:
     bool Start(std::string* error = nullptr);
     void Stop(); // quit, wake, join; removes the symlink
 
-    const std::string& DevicePath() const { return m_devicePath; }
+    const std::string& DevicePath() const { return m_pty.DevicePath(); }
     SwitchSimReport Report() const;          // a copy, taken under the lock
 
     // For tests: block until the condition holds or the time-out passes.
@@ -61,6 +68,9 @@ private:
     void TakeProtocolOutput(); // under the lock
     void Queue(const std::vector<std::uint8_t>& bytes, Clock::time_point due);
     void WriteDue(Clock::time_point now);
+    void WritePassed(Clock::time_point now);
+    void WriteNoise(const std::uint8_t* bytes, std::size_t count, Clock::time_point now);
+    bool AllWritten() const; // nothing queued, held by the adapter or waiting for room
     void Babble(Clock::time_point now);
     void StartBabbleAfterGoAhead();
     void BabbleAtLineRate(Clock::time_point now);
@@ -69,13 +79,14 @@ private:
     void HangUp();
 
     std::atomic<bool> m_quit{false};
-    bool m_linkMade = false;
 
     // Run's own state: touched by the switch's thread only.
     bool m_hangUpNow = false;
     std::deque<OutByte> m_out;
     Clock::time_point m_lastOutDue{};
     bool m_outBlocked = false;             // the line's buffer is full: wait until writable
+    AdapterHold m_adapter;                 // between the wire (m_out) and the line
+    std::vector<std::uint8_t> m_toHost;    // passed on by the adapter, not yet written
     Clock::time_point m_nextBabble{};
     bool m_babbleArmed = false;            // babbleAfterGoAhead: begins once the go-ahead is out
     bool m_babbling = false;               // babbleAfterGoAhead has begun
@@ -85,9 +96,7 @@ private:
     int m_imagesWritten = 0;               // end-of-image frames whose image is in imageOut
 
     SwitchSimConfig m_config;
-    std::string m_devicePath;
-    int m_master = -1;
-    int m_slaveKeep = -1; // held open so the master never sees a hang-up between host opens
+    SwitchPty m_pty;
     int m_wakePipe[2] = {-1, -1};
     std::thread m_thread;
     mutable std::mutex m_mutex;
