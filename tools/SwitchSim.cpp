@@ -10,6 +10,8 @@
 #include <cstring>
 #include <utility>
 
+#include "tools/WriteWholeFile.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -44,24 +46,6 @@ void CloseFd(int& fd)
     if (fd >= 0)
         ::close(fd);
     fd = -1;
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& data)
-{
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    bool ok = done == data.size();
-    return ::close(fd) == 0 && ok;
 }
 
 timespec ToTimespec(std::chrono::nanoseconds left)
@@ -150,23 +134,6 @@ bool SwitchSim::WaitForReport(const std::function<bool(const SwitchSimReport&)>&
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return condition(m_protocol.Report()); });
-}
-
-bool SwitchSim::WaitForEndOfImage(std::chrono::milliseconds timeout) const
-{
-    return WaitForReport([](const SwitchSimReport& r) { return r.endOfImage; }, timeout);
-}
-
-bool SwitchSim::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const
-{
-    return WaitForReport([count](const SwitchSimReport& r) { return r.frames.size() >= count; },
-                         timeout);
-}
-
-bool SwitchSim::WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const
-{
-    return WaitForReport([count](const SwitchSimReport& r) { return r.endOfImageCount >= count; },
-                         timeout);
 }
 
 void SwitchSim::Run()

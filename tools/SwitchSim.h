@@ -49,11 +49,22 @@ public:
     SwitchSimReport Report() const;          // a copy, taken under the lock
 
     // For tests: block until the condition holds or the time-out passes.
-    bool WaitForEndOfImage(std::chrono::milliseconds timeout) const;
-    bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const;
-    bool WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const;
     bool WaitForReport(const std::function<bool(const SwitchSimReport&)>& condition,
                        std::chrono::milliseconds timeout) const;
+    bool WaitForEndOfImage(std::chrono::milliseconds timeout) const
+    {
+        return WaitForReport([](const SwitchSimReport& r) { return r.endOfImage; }, timeout);
+    }
+    bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const
+    {
+        return WaitForReport([count](const SwitchSimReport& r) { return r.frames.size() >= count; },
+                             timeout);
+    }
+    bool WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const
+    {
+        return WaitForReport([count](const SwitchSimReport& r) { return r.endOfImageCount >= count; },
+                             timeout);
+    }
 
 private:
     using Clock = SwitchProtocol::Clock;
