@@ -296,9 +296,11 @@ void SwitchSim::WritePassed(Clock::time_point now)
         return;
     ssize_t n = ::write(m_pty.Master(), m_toHost.data(), m_toHost.size());
     if (n < 0) {
-        if (errno == EAGAIN)
+        // Nothing else wakes the line for these bytes: a write cut short by
+        // a signal is tried again once the line can take it.
+        if (errno == EAGAIN || errno == EINTR)
             m_outBlocked = true;
-        else if (errno != EINTR)
+        else
             m_toHost.clear();
         return;
     }
