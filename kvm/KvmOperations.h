@@ -126,6 +126,8 @@ private:
     bool WaitForGoAhead();
     // None when every block was acknowledged, else why the transfer stopped.
     UpgradeStop TransferBlocks();
+    int SendBlock(bool& frameSent);
+    void SettleLateReplies(int unanswered);
     int FailRun(const char* status, int exitCode);
     int EndRun(int exitCode, UpgradeOutcome outcome);
 

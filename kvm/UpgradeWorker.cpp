@@ -19,10 +19,11 @@ constexpr int kReadyProbes = 3;
 constexpr std::uint8_t kGoAheadWaits = 3;
 constexpr auto kGoAheadPause = std::chrono::milliseconds(500);
 // What a silent block attempt costs on a live line: the first byte of a reply
-// is awaited for twice the time-out. A line that has gone away answers every
+// is awaited for twice each wait. A line that has gone away answers every
 // read at once; without this floor the resends would spin and flood the
 // front end with updates until the silence limit.
-constexpr auto kSilentAttemptFloor = std::chrono::milliseconds(2 * WireProtocol::kBlockReplyWaitMs);
+constexpr auto kSilentAttemptFloor =
+    std::chrono::milliseconds(2 * (WireProtocol::kBlockReplyWaitMs + WireProtocol::kBlockLateReplyWaitMs));
 // A rejected block is sent again until retryCount passes this.
 constexpr std::uint8_t kRejectionLimit = 4;
 constexpr int kProgressDotStep = 15;
@@ -251,6 +252,9 @@ UpgradeStop KvmOperations::TransferBlocks()
 
     using Clock = std::chrono::steady_clock;
     Clock::time_point lastReply = Clock::now();
+    // Attempts at the current block that went out and got no reply in time:
+    // each may still be answered, late.
+    int unanswered = 0;
     while (m_state.bytesRemaining != 0) {
         m_state.progressPercent = static_cast<std::int32_t>(
             static_cast<std::uint64_t>(m_state.bytesSent) * 100 / m_state.imageLength);
@@ -269,18 +273,24 @@ UpgradeStop KvmOperations::TransferBlocks()
         // Counted before the exchange: a block that may have reached the
         // switch in part is data sent all the same.
         m_report.imageDataSent = true;
-        m_state.replyLength = Exchange(m_state.txFrame, static_cast<int>(m_state.blockLength) + 2,
-                                       m_state.replyBuffer, WireProtocol::kBlockReplyWaitMs);
+        bool frameSent = false;
+        m_state.replyLength = SendBlock(frameSent);
 
         if (m_state.replyLength == 0) {
             // A silent block is sent again uncounted, but not for ever.
             if (Clock::now() - lastReply >= kBlockSilenceLimit)
                 return UpgradeStop::SwitchSilent;
             // A line that has gone away takes no frame: nothing was sent again.
-            if (Port()->LastIoError().kind == SerialError::Kind::None)
+            if (frameSent) {
                 ++m_report.resends;
+                ++unanswered;
+            }
             std::this_thread::sleep_until(waitStart + kSilentAttemptFloor);
             continue;
+        }
+        if (unanswered > 0) {
+            SettleLateReplies(unanswered);
+            unanswered = 0;
         }
         lastReply = Clock::now();
         if (m_state.replyBuffer[0] != kGoAhead) {
@@ -298,6 +308,42 @@ UpgradeStop KvmOperations::TransferBlocks()
         ++m_state.blockSequence;
     }
     return UpgradeStop::None;
+}
+
+// One attempt at the current block: the frame, then its reply. A reply that
+// misses the usual wait is listened for a while longer before the block is
+// sent again, so that it is credited to the attempt it answers and never to
+// the next frame. Returns the reply's length; 0 when none came, or when the
+// frame did not go out whole (frameSent false: a line that has gone, or one
+// that never fell silent, whose babble is never listened to).
+int KvmOperations::SendBlock(bool& frameSent)
+{
+    m_state.replyBuffer[0] = kNoReplyMarker;
+    frameSent = SendFrame(Port(), m_state.txFrame, static_cast<int>(m_state.blockLength) + 2) == 1;
+    if (!frameSent)
+        return 0;
+    const int length = ReceiveReply(Port(), m_state.replyBuffer, WireProtocol::kBlockReplyWaitMs);
+    if (length > 0)
+        return length;
+    return ReceiveReply(Port(), m_state.replyBuffer, WireProtocol::kBlockLateReplyWaitMs);
+}
+
+// The block was sent more than once and a reply has come: it may answer an
+// earlier attempt, whose late reply came after all, while the last attempt's
+// own is still on its way. Replies come in the order of the attempts, so the
+// last one heard within the late wait answers the last attempt, and only it
+// counts; what answered the earlier ones must not be left to be taken for
+// the next block's reply.
+void KvmOperations::SettleLateReplies(int unanswered)
+{
+    std::uint8_t later[kReplyBufferSize];
+    for (int i = 0; i < unanswered; ++i) {
+        const int length = ReceiveReply(Port(), later, WireProtocol::kBlockLateReplyWaitMs);
+        if (length == 0)
+            return;
+        std::memcpy(m_state.replyBuffer, later, static_cast<std::size_t>(length));
+        m_state.replyLength = length;
+    }
 }
 
 int KvmOperations::FailRun(const char* status, int exitCode)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing kvm-upgrade needs on Debian 12, and says
-# nothing when everything is already there (the last line of the list is for
-# the manual pages, the .deb and their checks). --windows adds what the Windows
-# programs need: the MinGW-w64 cross compiler, and Wine to test them.
+# nothing when everything is already there (the next to last line of the list
+# is for the manual pages, the .deb and their checks, the last for the test in
+# a QEMU guest). --windows adds what the Windows programs need: the MinGW-w64
+# cross compiler, and Wine to test them.
 set -euo pipefail
 
 packages=(
@@ -13,7 +14,11 @@ packages=(
   xvfb xauth libxcb-cursor0 python3
   clang libclang-rt-14-dev
   help2man man-db desktop-file-utils appstream dpkg-dev file lintian zsh
+  qemu-system-x86 busybox-static cpio
 )
+# Terminal programs that hold a serial port without any lock: the tests'
+# other program on the line.
+packages+=(minicom screen)
 if [[ "${1:-}" == "--windows" ]]; then
   packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
 fi

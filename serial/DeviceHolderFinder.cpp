@@ -137,6 +137,11 @@ long DeviceHolderFinder::LockHolder(const std::string& device) const
     return 0;
 }
 
+std::string DeviceHolderFinder::CommandNameOf(long pid) const
+{
+    return pid > 0 ? CommandName((m_procDir / std::to_string(pid)).string()) : std::string();
+}
+
 std::string DeviceHolderFinder::CommandName(const std::string& pidDir) const
 {
     // A process may call itself anything, line ends included.

@@ -25,6 +25,9 @@ public:
     // else the one of lowest pid. None when no process can be seen holding it.
     std::optional<Holder> Find(const std::string& device, long exclude) const;
 
+    // pid's command name, as Find gives it; empty when it cannot be seen.
+    std::string CommandNameOf(long pid) const;
+
     // Bounds of the walk, so that a system with a great many processes or
     // descriptors costs a failed open a bounded time.
     static constexpr int kMaxProcesses = 16384;

@@ -7,9 +7,7 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -18,63 +16,17 @@
 
 #include "serial/Deadline.h"
 #include "serial/DeviceHolderFinder.h"
+#include "serial/PosixLineSettings.h"
+#include "serial/PosixOpenFailure.h"
 
 namespace {
 
 using Kind = SerialError::Kind;
 
-Kind KindForOpenErrno(int err)
-{
-    switch (err) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return Kind::NoSuchDevice;
-    case EACCES:
-    case EPERM:
-        return Kind::PermissionDenied;
-    case EBUSY:
-    case EWOULDBLOCK:
-        return Kind::Busy;
-    case ENOTTY:
-        return Kind::NotATerminal;
-    default:
-        return Kind::Other;
-    }
-}
-
 // Errors after which the device is gone for good.
 bool IsHangUpErrno(int err)
 {
     return err == EIO || err == ENXIO || err == ENODEV;
-}
-
-std::optional<speed_t> SpeedFor(int baudRate)
-{
-    switch (baudRate) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-#ifdef B460800
-    case 460800: return B460800;
-#endif
-#ifdef B500000
-    case 500000: return B500000;
-#endif
-#ifdef B921600
-    case 921600: return B921600;
-#endif
-#ifdef B1000000
-    case 1000000: return B1000000;
-#endif
-    default: return std::nullopt;
-    }
 }
 
 // n * interval + interval, saturated so a huge read cannot overflow the
@@ -92,105 +44,6 @@ Deadline::Clock::duration TotalReadTime(std::size_t n, std::chrono::milliseconds
     return std::chrono::milliseconds(static_cast<long long>(count * perByte));
 }
 
-// The reentrant look-ups: a scan may run on a worker thread while another
-// thread reads the same databases.
-std::string GroupName(gid_t gid)
-{
-    std::vector<char> buffer(4096);
-    for (int round = 0; round < 8; ++round, buffer.resize(buffer.size() * 4)) {
-        group entry{};
-        group* found = nullptr;
-        const int err = ::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found);
-        if (err == ERANGE)
-            continue;
-        return err == 0 && found != nullptr ? std::string(found->gr_name) : std::string();
-    }
-    return std::string();
-}
-
-// The groups the group database gives this process's user, which a new
-// login would have; empty when the user cannot be found.
-std::vector<gid_t> DatabaseGroups()
-{
-    std::vector<char> buffer(4096);
-    passwd entry{};
-    passwd* user = nullptr;
-    while (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &user) == ERANGE
-           && buffer.size() < (1u << 20))
-        buffer.resize(buffer.size() * 4);
-    if (user == nullptr)
-        return {};
-    std::vector<gid_t> groups(64);
-    for (int round = 0; round < 8; ++round) {
-        int count = static_cast<int>(groups.size());
-        if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) >= 0) {
-            groups.resize(static_cast<std::size_t>(count));
-            return groups;
-        }
-        groups.resize(static_cast<std::size_t>(std::max(count, static_cast<int>(groups.size()) * 2)));
-    }
-    return {};
-}
-
-bool ProcessHasGroup(gid_t gid)
-{
-    if (::getegid() == gid)
-        return true;
-    const int count = ::getgroups(0, nullptr);
-    if (count <= 0)
-        return false;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    const int got = ::getgroups(count, groups.data());
-    return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
-}
-
-// Which group would let the user in, asked at the failure: the answer the
-// user needs is "join group X" or "log in again".
-void ExplainPermission(const std::string& device, SerialError& error)
-{
-    struct stat node{};
-    if (::stat(device.c_str(), &node) != 0)
-        return;
-    // Joining a group that may not read and write the device, or root's
-    // own group, is no advice.
-    const bool groupMayUse = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-    if (!groupMayUse || node.st_gid == 0)
-        return;
-    error.deviceGroup = GroupName(node.st_gid);
-    if (error.deviceGroup.empty())
-        return;
-    const std::vector<gid_t> database = DatabaseGroups();
-    error.inGroupDatabase = std::find(database.begin(), database.end(), node.st_gid) != database.end();
-    error.inGroupProcess = ProcessHasGroup(node.st_gid);
-}
-
-// Named while it still holds the device: by the time anyone reads the
-// error it may have let go. This process's own descriptors (another port
-// object, a pseudo-terminal's keeper) name no program the user could stop.
-void NameHolder(const std::string& device, SerialError& error)
-{
-    if (const auto holder = DeviceHolderFinder().Find(device, static_cast<long>(::getpid()))) {
-        error.holderPid = holder->pid;
-        error.holderName = holder->name;
-    }
-}
-
-void Fail(SerialError& error, Kind kind, int err)
-{
-    error.kind = kind;
-    error.sysErrno = err;
-}
-
-// A failed open, explained as far as the system can tell at this moment.
-void FailOpen(SerialError& error, const std::string& device, Kind kind, int err)
-{
-    Fail(error, kind, err);
-    if (kind == Kind::Busy)
-        NameHolder(device, error);
-    else if (kind == Kind::PermissionDenied)
-        ExplainPermission(device, error);
-}
-
 // Waits until the terminal's output queue is empty, the queue cannot be asked
 // (a line that has gone), or the deadline passes. There is no event for an
 // empty queue short of tcdrain, which may never return on a stalled line.
@@ -203,6 +56,12 @@ void WaitForOutputSent(int fd, const Deadline& limit)
         std::this_thread::sleep_for(
             std::min<Deadline::Clock::duration>(std::chrono::milliseconds(1), limit.Left()));
     }
+}
+
+void Fail(SerialError& error, Kind kind, int err)
+{
+    error.kind = kind;
+    error.sysErrno = err;
 }
 
 } // namespace
@@ -229,7 +88,7 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        FailOpen(error, device, KindForOpenErrno(err), err);
+        PosixOpenFailure::Explain(error, device, PosixOpenFailure::KindForErrno(err), err);
         return false;
     }
     // Started with a standard stream closed, the process would get the port
@@ -255,7 +114,17 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         ::close(fd);
-        FailOpen(error, device, err == EWOULDBLOCK ? Kind::Busy : Kind::Other, err);
+        PosixOpenFailure::Explain(error, device, err == EWOULDBLOCK ? Kind::Busy : Kind::Other, err);
+        return false;
+    }
+    // Other programs keep off the line too, or their bytes land in our
+    // frames and ours in their screens: a terminal program's lock file, and
+    // anyone else holding the device open (a forgotten minicom or screen, a
+    // getty, a cat), root or not. TIOCEXCL alone keeps out neither a program
+    // that opened the port before us nor root.
+    if (!ClaimFromOthers(device, error)) {
+        ::close(fd);
+        m_lockFile.Release();
         return false;
     }
     // Taken before anything changes, so that Close, and a release at exit,
@@ -265,12 +134,14 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
     if (::tcgetattr(fd, &found) != 0) {
         const int err = errno;
         ::close(fd);
+        m_lockFile.Release();
         Fail(error, Kind::SettingsRefused, err);
         return false;
     }
     if (::ioctl(fd, TIOCEXCL) != 0) {
         const int err = errno;
         ::close(fd);
+        m_lockFile.Release();
         Fail(error, Kind::Other, err);
         return false;
     }
@@ -281,78 +152,29 @@ bool PosixSerialBackend::Open(const std::string& device, int baudRate, SerialErr
     m_ioError = Kind::None;
     m_ioErrno = 0;
     m_interval = std::chrono::milliseconds(0);
-    if (!Configure(fd, baudRate, error)) {
+    if (!PosixLineSettings::Apply(fd, baudRate, error)) {
         CloseLocked(fd);
         return false;
     }
+    m_lowLatency.Enable(fd);
     error.kind = Kind::None;
     error.sysErrno = 0;
     return true;
 }
 
-bool PosixSerialBackend::Configure(int fd, int baudRate, SerialError& error)
+bool PosixSerialBackend::ClaimFromOthers(const std::string& device, SerialError& error)
 {
-    const auto speed = SpeedFor(baudRate);
-    if (!speed) {
-        Fail(error, Kind::SettingsRefused, EINVAL);
+    long lockHolder = 0;
+    if (!m_lockFile.Acquire(device, lockHolder)) {
+        PosixOpenFailure::NameHolderPid(error, lockHolder);
         return false;
     }
-
-    termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) {
-        Fail(error, Kind::SettingsRefused, errno);
-        return false;
-    }
-    // Every byte value must pass unchanged both ways: no translation, no
-    // software flow control, no parity checking, breaks delivered as 0.
-    ::cfmakeraw(&tio);
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL
-                                          | IXON | IXOFF | IXANY | INPCK | IGNPAR | IMAXBEL);
-#ifdef IUCLC
-    tio.c_iflag &= ~static_cast<tcflag_t>(IUCLC);
-#endif
-    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD);
-#ifdef CRTSCTS
-    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-#endif
-#ifdef CMSPAR
-    tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
-#endif
-    // The switch's loader expects two stop bits.
-    tio.c_cflag |= CS8 | CSTOPB | CLOCAL | CREAD;
-    // Reads never block in the driver; the time-outs are ours, kept with poll().
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, *speed) != 0 || ::cfsetospeed(&tio, *speed) != 0) {
-        Fail(error, Kind::SettingsRefused, errno);
-        return false;
-    }
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        Fail(error, Kind::SettingsRefused, errno);
-        return false;
-    }
-
-    // tcsetattr succeeds when any part of the request took; check the parts
-    // the switch depends on.
-    termios now{};
-    if (::tcgetattr(fd, &now) != 0) {
-        Fail(error, Kind::SettingsRefused, errno);
-        return false;
-    }
-    const tcflag_t must = CS8 | CSTOPB;
-    if ((now.c_cflag & (CSIZE | CSTOPB | PARENB)) != must || ::cfgetospeed(&now) != *speed
-        || (now.c_iflag & (IXON | IXOFF)) != 0) {
-        Fail(error, Kind::SettingsRefused, 0);
-        return false;
-    }
-
-    // The cable draws no handshake from DTR or RTS; hold both inactive. A
-    // pseudo-terminal has no modem lines and refuses the request.
-    const int lines = TIOCM_DTR | TIOCM_RTS;
-    if (::ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
-        Fail(error, Kind::SettingsRefused, errno);
+    // This process's own descriptors (another port object, a
+    // pseudo-terminal's keeper) are no other program.
+    if (const auto holder = DeviceHolderFinder().Find(device, static_cast<long>(::getpid()))) {
+        Fail(error, Kind::Busy, EBUSY);
+        error.holderPid = holder->pid;
+        error.holderName = holder->name;
         return false;
     }
     return true;
@@ -387,6 +209,8 @@ void PosixSerialBackend::CloseLocked(int fd)
 
 void PosixSerialBackend::RestoreLocked(int fd)
 {
+    m_lowLatency.Restore(fd);
+    m_lockFile.Release();
     if (m_saved)
         ::tcsetattr(fd, TCSANOW, &*m_saved);
     // The exclusive flag belongs to the terminal, not to our descriptor: left

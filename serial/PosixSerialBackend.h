@@ -10,7 +10,9 @@
 
 #include <termios.h>
 
+#include "serial/PosixLowLatency.h"
 #include "serial/SerialBackend.h"
+#include "serial/UucpLockFile.h"
 
 // A serial line on a POSIX terminal device (termios + poll). The descriptor
 // is non-blocking; every wait is a poll() against a deadline, so nothing here
@@ -37,7 +39,7 @@ public:
     static constexpr std::chrono::milliseconds kExitDrainLimit{50};
 
 private:
-    bool Configure(int fd, int baudRate, SerialError& error);
+    bool ClaimFromOthers(const std::string& device, SerialError& error);
     void CloseLocked(int fd);
     void RestoreLocked(int fd);
     void MarkDeadIf(int err);
@@ -52,6 +54,9 @@ private:
     std::atomic<int> m_fd{-1};
     // The terminal's settings before Open changed them; under m_lifeMutex.
     std::optional<termios> m_saved;
+    // Ours while the port is open, let go with it; under m_lifeMutex.
+    UucpLockFile m_lockFile;
+    PosixLowLatency m_lowLatency;
     std::chrono::milliseconds m_interval{0};
     // Set once the device has hung up (unplugged, pseudo-terminal closed):
     // every later Read and Write returns at once instead of polling a corpse.

@@ -28,5 +28,14 @@ inline constexpr std::uint32_t kBlockDataSize = 256;
 inline constexpr int kProbeReplyWaitMs = 100;
 inline constexpr int kHandshakeReplyWaitMs = 1200;
 inline constexpr int kBlockReplyWaitMs = 20;
+// A block's reply that misses that wait is listened for this much longer
+// (its first byte up to twice this) before the block is sent again. A USB
+// adapter holds what the switch sends for its latency timer (16 ms by
+// default on FTDI chips, 32 ms and more where set so), and a switch may take
+// as long again to store a block: sent again at once, the block's late reply
+// would be taken for the answer to the next frame. Together the two waits
+// cover a full block's 25 ms on the wire, 32 ms of storing and 32 ms of
+// adapter hold with room to spare.
+inline constexpr int kBlockLateReplyWaitMs = 50;
 
 } // namespace WireProtocol

@@ -1,6 +1,7 @@
 #include "tools/SwitchPty.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -51,10 +52,11 @@ bool SwitchPty::Open(const std::string& linkPath, std::string* error)
 
     // Raw at once: a host that opens the line before setting it up must not
     // see its bytes echoed or translated.
-    m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios tio{};
-    if (m_slaveKeep < 0 || ::tcgetattr(m_slaveKeep, &tio) != 0) {
+    if (slave < 0 || ::tcgetattr(slave, &tio) != 0) {
         SetError(error, "open " + m_devicePath);
+        CloseFd(slave);
         Close();
         return false;
     }
@@ -64,7 +66,9 @@ bool SwitchPty::Open(const std::string& linkPath, std::string* error)
     tio.c_cflag |= CLOCAL | CREAD | CSTOPB;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(m_slaveKeep, TCSANOW, &tio) != 0) {
+    const bool set = ::tcsetattr(slave, TCSANOW, &tio) == 0;
+    CloseFd(slave);
+    if (!set) {
         SetError(error, "tcsetattr " + m_devicePath);
         Close();
         return false;
@@ -100,9 +104,28 @@ bool SwitchPty::Open(const std::string& linkPath, std::string* error)
 
 void SwitchPty::HangUp()
 {
-    // Closing the master takes the device node away; our own slave goes too.
+    // Closing the master takes the device node away.
     CloseFd(m_master);
-    CloseFd(m_slaveKeep);
+}
+
+bool SwitchPty::NoHost() const
+{
+    // The hang-up that poll() reports stays until a host opens the line;
+    // what a host wrote before it closed again is still read (POLLIN).
+    pollfd p{m_master, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN);
+}
+
+std::optional<bool> SwitchPty::HostHasUnread() const
+{
+    const int slave = ::open(m_devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0)
+        return std::nullopt;
+    // poll() first moves what the master wrote into the host's queue.
+    pollfd p{slave, POLLIN, 0};
+    const bool unread = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+    ::close(slave);
+    return unread;
 }
 
 void SwitchPty::Close()

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // The pseudo-terminal the simulated switch plays on. The master is the
 // switch's end of the cable (non-blocking); the slave's path is what the host
-// opens. The slave is also held open here, set raw at 115200 8N2, so that
-// the master never sees a hang-up between two hosts' opens and a host that
-// reads before it sets the line up sees no echo.
+// opens. The slave is set raw at 115200 8N2 through a descriptor opened for
+// that only: the settings stay with the terminal while the master is open,
+// and nothing of ours holds the host's end, so a host that finds another
+// holder of its port refuses it, as it should.
 class SwitchPty {
 public:
     SwitchPty() = default;
@@ -21,13 +23,17 @@ public:
     void Close(); // the line and our own link
 
     int Master() const { return m_master; }
-    int KeptSlave() const { return m_slaveKeep; }
+    // No host holds the line open, and nothing a host wrote is left to read.
+    bool NoHost() const;
+    // Whether the host has input it has not read yet, seen through a
+    // descriptor opened for the look only; nullopt where that open is
+    // refused (a host's exclusive flag keeps out all but root).
+    std::optional<bool> HostHasUnread() const;
     bool IsOpen() const { return m_master >= 0; }
     const std::string& DevicePath() const { return m_devicePath; }
 
 private:
     int m_master = -1;
-    int m_slaveKeep = -1;
     std::string m_devicePath;
     std::string m_linkPath; // set while the link is ours to remove
 };

@@ -1,6 +1,5 @@
 #include "tools/SwitchSim.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "tools/WriteWholeFile.h"
@@ -32,21 +32,12 @@ constexpr std::size_t kFastBabbleChunk = 256;
 // enough for its next write to find the line gone.
 constexpr auto kAckCheckInterval = 1ms;
 constexpr auto kAckReadLimit = 2s;
+constexpr auto kAckBlindGrace = 5ms;
+// With no host on the line the master sees a hang-up that poll() reports
+// without end; it is looked at again this often until a host opens the line.
+constexpr auto kHostAbsentRecheck = 2ms;
 
 constexpr std::uint8_t kNoise = SwitchProtocol::kNoise;
-
-void SetError(std::string* error, const std::string& what)
-{
-    if (error)
-        *error = what + ": " + std::strerror(errno);
-}
-
-void CloseFd(int& fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
 
 timespec ToTimespec(std::chrono::nanoseconds left)
 {
@@ -77,9 +68,8 @@ bool SwitchSim::Start(std::string* error)
     }
     if (!m_pty.Open(m_config.linkPath, error))
         return false;
-    if (::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        SetError(error, "pseudo-terminal set-up");
-        CloseFds();
+    if (!m_wake.Open(error)) {
+        m_pty.Close();
         return false;
     }
 
@@ -99,6 +89,8 @@ bool SwitchSim::Start(std::string* error)
     m_lastAckPending = false;
     m_lastAckGiveUp = m_nextAckCheck = Clock::time_point{};
     m_imagesWritten = 0;
+    m_hostAbsent = true;
+    m_hostCheck = Clock::time_point{};
     m_quit = false;
     m_thread = std::thread([this] { Run(); });
     return true;
@@ -108,19 +100,11 @@ void SwitchSim::Stop()
 {
     if (m_thread.joinable()) {
         m_quit = true;
-        const char wake = 'q';
-        while (::write(m_wakePipe[1], &wake, 1) < 0 && errno == EINTR) {
-        }
+        m_wake.Wake();
         m_thread.join();
     }
-    CloseFds();
-}
-
-void SwitchSim::CloseFds()
-{
     m_pty.Close();
-    CloseFd(m_wakePipe[0]);
-    CloseFd(m_wakePipe[1]);
+    m_wake.Close();
 }
 
 SwitchSimReport SwitchSim::Report() const
@@ -160,10 +144,13 @@ void SwitchSim::Run()
         WriteDue(now);
         Babble(now);
         CheckLastAckTaken(now);
+        CheckHostPresent(now);
 
         Clock::time_point deadline = Clock::time_point::max();
         if (m_pty.IsOpen()) {
             deadline = frameDeadline;
+            if (m_hostAbsent)
+                deadline = std::min(deadline, m_hostCheck);
             if (!m_outBlocked && !m_out.empty())
                 deadline = std::min(deadline, m_out.front().due);
             if (!m_outBlocked)
@@ -174,10 +161,10 @@ void SwitchSim::Run()
                 deadline = std::min(deadline, m_nextAckCheck);
         }
 
-        pollfd fds[2] = {{m_wakePipe[0], POLLIN, 0}, {m_pty.Master(), POLLIN, 0}};
+        pollfd fds[2] = {{m_wake.ReadFd(), POLLIN, 0}, {m_pty.Master(), POLLIN, 0}};
         if (m_outBlocked)
             fds[1].events |= POLLOUT;
-        nfds_t count = m_pty.IsOpen() ? 2 : 1;
+        nfds_t count = m_pty.IsOpen() && !m_hostAbsent ? 2 : 1;
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
         if (deadline != Clock::time_point::max()) {
@@ -190,11 +177,8 @@ void SwitchSim::Run()
                 continue;
             break;
         }
-        if (fds[0].revents & POLLIN) {
-            char sink[64];
-            while (::read(m_wakePipe[0], sink, sizeof sink) > 0) {
-            }
-        }
+        if (fds[0].revents & POLLIN)
+            m_wake.Drain();
         if (count == 2) {
             if (fds[1].revents & POLLOUT)
                 m_outBlocked = false;
@@ -207,6 +191,10 @@ void SwitchSim::Run()
                         TakeProtocolOutput();
                     }
                     m_changed.notify_all();
+                } else if (n < 0 && errno == EIO) {
+                    // The host has closed the line; it may open it again.
+                    m_hostAbsent = true;
+                    m_hostCheck = Clock::now() + kHostAbsentRecheck;
                 } else if (n == 0 || (errno != EAGAIN && errno != EINTR))
                     m_hangUpNow = true; // the line is gone; never spin on it
             }
@@ -214,6 +202,14 @@ void SwitchSim::Run()
         if (m_hangUpNow)
             HangUp();
     }
+}
+
+void SwitchSim::CheckHostPresent(Clock::time_point now)
+{
+    if (!m_hostAbsent || !m_pty.IsOpen() || now < m_hostCheck)
+        return;
+    m_hostAbsent = m_pty.NoHost();
+    m_hostCheck = now + kHostAbsentRecheck;
 }
 
 void SwitchSim::TakeProtocolOutput()
@@ -422,9 +418,11 @@ void SwitchSim::CheckLastAckTaken(Clock::time_point now)
     // A pseudo-terminal's hang-up throws away the host's unread input, where
     // a real line's leaves it to be read: wait until the host has taken the
     // ack. poll() first moves what the master wrote into that queue, so an
-    // ack still on its way counts as unread.
-    pollfd p{m_pty.KeptSlave(), POLLIN, 0};
-    const bool unread = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+    // ack still on its way counts as unread. Where the host's queue cannot
+    // be seen (a host's exclusive flag keeps out all but root), the host is
+    // given a few milliseconds, well inside its 20 ms wait for more reply.
+    const std::optional<bool> seen = m_pty.HostHasUnread();
+    const bool unread = seen ? *seen : now < m_lastAckGiveUp - kAckReadLimit + kAckBlindGrace;
     if (unread && now < m_lastAckGiveUp) {
         m_nextAckCheck = now + kAckCheckInterval;
         return;

@@ -16,6 +16,7 @@
 #include "tools/SwitchPty.h"
 #include "tools/SwitchSimConfig.h"
 #include "tools/SwitchSimReport.h"
+#include "tools/WakePipe.h"
 
 // A KVM switch on the master side of a pseudo-terminal. The slave side's path
 // (DevicePath) is what the host opens, e.g. through --map COM1=<path>.
@@ -75,7 +76,6 @@ private:
     };
 
     void Run();
-    void CloseFds();
     void TakeProtocolOutput(); // under the lock
     void Queue(const std::vector<std::uint8_t>& bytes, Clock::time_point due);
     void WriteDue(Clock::time_point now);
@@ -87,6 +87,7 @@ private:
     void BabbleAtLineRate(Clock::time_point now);
     Clock::time_point NextBabble() const;
     void CheckLastAckTaken(Clock::time_point now);
+    void CheckHostPresent(Clock::time_point now);
     void HangUp();
 
     std::atomic<bool> m_quit{false};
@@ -105,10 +106,14 @@ private:
     Clock::time_point m_lastAckGiveUp{};   // unset until the ack has been written
     Clock::time_point m_nextAckCheck{};
     int m_imagesWritten = 0;               // end-of-image frames whose image is in imageOut
+    // No host holds the line open: the master is left out of poll() until
+    // hostCheck, when it is looked at again.
+    bool m_hostAbsent = true;
+    Clock::time_point m_hostCheck{};
 
     SwitchSimConfig m_config;
     SwitchPty m_pty;
-    int m_wakePipe[2] = {-1, -1};
+    WakePipe m_wake; // Stop's way into Run's poll()
     std::thread m_thread;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;

@@ -62,6 +62,9 @@ constexpr const char* kUsage =
     "  --image-out FILE          write the received image there at its end\n"
     "  --link PATH               make PATH a symbolic link to the device\n"
     "  --once                    exit after the first end-of-image frame\n"
+    "  --show-blocks             print how many blocks of the image are stored whenever\n"
+    "                            that changes (a watcher learns how far a transfer got\n"
+    "                            even when it never ends)\n"
     "  --map COMn=DEVICE         (every program of the project takes it) replaces the\n"
     "                            table of port names; here it only feeds --list-ports\n"
     "  --list-ports              print the table of port names in use and exit\n"
@@ -103,7 +106,13 @@ bool ToDate(std::string_view text, std::uint8_t (&date)[3])
     return true;
 }
 
-Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std::string& error)
+struct ShowOptions {
+    bool once = false;
+    bool blocks = false;
+};
+
+Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, ShowOptions& show,
+                std::string& error)
 {
     bool rejectCountGiven = false;
     bool flushBytesGiven = false;
@@ -244,7 +253,9 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, bool& once, std:
         } else if (option == "--link") {
             ok = text(config.linkPath);
         } else if (option == "--once") {
-            ok = flag(once);
+            ok = flag(show.once);
+        } else if (option == "--show-blocks") {
+            ok = flag(show.blocks);
         } else if (option == "--map") {
             ok = takeValue() && mappedTable.AddMapping(value, error);
             mapped = true;
@@ -277,9 +288,9 @@ int main(int argc, char** argv)
 {
     ReopenClosedStandardStreams();
     SwitchSimConfig config;
-    bool once = false;
+    ShowOptions show;
     std::string error;
-    switch (ParseArgs(argc, argv, config, once, error)) {
+    switch (ParseArgs(argc, argv, config, show, error)) {
     case Parse::Help:
         std::fputs(kUsage, stdout);
         return 0;
@@ -318,33 +329,52 @@ int main(int argc, char** argv)
     int imagesShown = 0;
     bool hangUpShown = false;
     bool babbleShown = false;
+    // Read under the switch's lock, where a block is counted, without copying
+    // its whole report for every block.
+    int blocksShown = 0;
+    int blocksStored = 0;
+    std::size_t bytesStored = 0;
+    auto showBlocks = [&] {
+        if (!show.blocks || blocksStored == blocksShown)
+            return;
+        blocksShown = blocksStored;
+        std::printf("blocks stored %d bytes %zu\n", blocksStored, bytesStored);
+    };
     for (;;) {
+        bool otherNews = false;
         if (sim.WaitForReport(
                 [&](const SwitchSimReport& r) {
-                    return r.endOfImageCount > imagesShown || r.hungUp != hangUpShown
-                           || r.babbling != babbleShown;
+                    blocksStored = r.blocksStored;
+                    bytesStored = r.image.size();
+                    otherNews = r.endOfImageCount > imagesShown || r.hungUp != hangUpShown
+                                || r.babbling != babbleShown;
+                    return otherNews || (show.blocks && blocksStored != blocksShown);
                 },
                 50ms)) {
-            SwitchSimReport report = sim.Report();
-            if (report.babbling && !babbleShown) {
-                std::printf("babbling 0x%02X after the go-ahead\n",
-                            static_cast<unsigned>(config.babbleAfterGoAhead.value_or(0)));
-                babbleShown = true;
-            }
-            if (report.hungUp && !hangUpShown) {
-                std::printf("line closed after block %d\n", report.blocksStored - 1);
-                hangUpShown = true;
-            }
-            if (report.endOfImageCount > imagesShown) {
-                imagesShown = report.endOfImageCount;
-                std::printf("end of image: frames %zu blocks %d bytes %zu crc16 0x%04X "
-                            "resends %d bad frames %d\n",
-                            report.frames.size(), report.blocksStored, report.image.size(),
-                            static_cast<unsigned>(report.imageCrc),
-                            report.transferBlockFrames - report.blocksStored, report.badFrames);
+            showBlocks();
+            if (otherNews) {
+                SwitchSimReport report = sim.Report();
+                if (report.babbling && !babbleShown) {
+                    std::printf("babbling 0x%02X after the go-ahead\n",
+                                static_cast<unsigned>(config.babbleAfterGoAhead.value_or(0)));
+                    babbleShown = true;
+                }
+                if (report.hungUp && !hangUpShown) {
+                    std::printf("line closed after block %d\n", report.blocksStored - 1);
+                    hangUpShown = true;
+                }
+                if (report.endOfImageCount > imagesShown) {
+                    imagesShown = report.endOfImageCount;
+                    std::printf("end of image: frames %zu blocks %d bytes %zu crc16 0x%04X "
+                                "resends %d bad frames %d\n",
+                                report.frames.size(), report.blocksStored, report.image.size(),
+                                static_cast<unsigned>(report.imageCrc),
+                                report.transferBlockFrames - report.blocksStored,
+                                report.badFrames);
+                }
             }
             std::fflush(stdout);
-            if (once && imagesShown > 0)
+            if (show.once && imagesShown > 0)
                 break;
         }
         timespec now{0, 0};
@@ -352,5 +382,11 @@ int main(int argc, char** argv)
             break;
     }
     sim.Stop();
+    // A block stored after the last look is still shown: the last line holds.
+    const SwitchSimReport last = sim.Report();
+    blocksStored = last.blocksStored;
+    bytesStored = last.image.size();
+    showBlocks();
+    std::fflush(stdout);
     return 0;
 }

@@ -156,8 +156,8 @@ _kvm_switch_sim()
     esac
     # shellcheck disable=SC2086
     _kvm_offer $free_values --line-timing --adapter-hold-random --silent --no-ready-reply \
-        --no-go-ahead --babble --hang-up-after-last-ack --image-out --link --once --map \
-        --list-ports --version --help -h
+        --no-go-ahead --babble --hang-up-after-last-ack --image-out --link --once --show-blocks \
+        --map --list-ports --version --help -h
 }
 
 complete -F _kvm_upgrade_cli kvm-upgrade-cli

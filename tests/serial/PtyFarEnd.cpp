@@ -45,6 +45,13 @@ void PtyFarEnd::CloseMaster()
     m_master = -1;
 }
 
+void PtyFarEnd::ReleaseKeeper()
+{
+    if (m_slaveKeep >= 0)
+        ::close(m_slaveKeep);
+    m_slaveKeep = -1;
+}
+
 void PtyFarEnd::Send(const std::vector<std::uint8_t>& bytes)
 {
     const Deadline limit = Deadline::In(std::chrono::seconds(5));

@@ -43,6 +43,11 @@ public:
     // Hangs the line up, as an unplugged adapter would.
     void CloseMaster();
 
+    // Gives up the slave descriptor this process keeps, for a host in
+    // another process: the host refuses a port that someone else holds
+    // open. QueuedAtHost and the termios calls need it.
+    void ReleaseKeeper();
+
 private:
     std::string m_path;
     int m_master = -1;

@@ -340,11 +340,10 @@ TEST_F(SerialPortTest, ForeignLockHolderMakesOpenBusy)
 
 // Busy names the program to stop. The holder is another copy of the port
 // in a process of its own, named as it wishes; root runs into its lock,
-// anyone else into the terminal's exclusive flag as well. The keeper of
-// the pseudo-terminal (this test's process) holds it too, and is not the
-// one named.
+// anyone else into the terminal's exclusive flag as well.
 TEST_F(SerialPortTest, BusyNamesTheProcessThatHoldsThePort)
 {
+    m_far.ReleaseKeeper();
     const std::string pty = m_far.DevicePath();
     const struct {
         const char* what;
@@ -602,6 +601,7 @@ TEST_F(SerialPortTest, ReleaseForExitFromAnotherThreadMidRead)
 // that descriptor: whatever it prints there would go to the switch.
 TEST_F(SerialPortTest, NeverOpensOnAStandardStreamDescriptor)
 {
+    m_far.ReleaseKeeper();
     const std::vector<std::vector<int>> cases = {{1}, {2}, {0, 1, 2}};
     for (const auto& closed : cases) {
         SCOPED_TRACE(::testing::PrintToString(closed));

@@ -129,6 +129,28 @@ TEST(SwitchSimProgram, AnswersProbesInTheWindowGiven)
     EXPECT_EQ(program.Wait().exitCode, 0);
 }
 
+// A transfer that never ends still tells how far it got: the last line,
+// written by the time the program has stopped, holds the blocks stored.
+TEST(SwitchSimProgram, ShowsTheBlocksStoredOfAnImageThatNeverEnds)
+{
+    ChildProcess program(Args({"--show-blocks"}));
+    const std::string first = program.ReadOutLine();
+    ASSERT_EQ(first.rfind("device: ", 0), 0u) << first;
+    HostLine line(first.substr(8));
+    for (const std::vector<std::uint8_t>& frame :
+         {std::vector<std::uint8_t>{0x02, 0x01, 0x00}, {0x02, 0x01, 0x00}, {0x02, 0x01, 0x00}})
+        ASSERT_TRUE(line.Send(frame));
+    ASSERT_EQ(line.ReadExactly(1), std::vector<std::uint8_t>{0xF0}); // the go-ahead
+    for (std::uint8_t sequence = 0; sequence < 3; ++sequence) {
+        ASSERT_TRUE(line.Send({0x03, sequence, 0x41, 0x42, 0x43}));
+        ASSERT_EQ(line.ReadExactly(1), std::vector<std::uint8_t>{0xF0});
+    }
+    program.Signal(SIGTERM);
+    const ChildProcess::Result result = program.Wait();
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.out.ends_with("\nblocks stored 3 bytes 9\n")) << result.out;
+}
+
 TEST(SwitchSimProgram, StopsCleanlyOnSigterm)
 {
     namespace fs = std::filesystem;
