@@ -94,12 +94,12 @@ double UpgradeFloorMs(std::uint32_t imageBytes, int versionReplyBytes)
     return ms;
 }
 
-void Print(const char* what, const ChildResult& r, double floorMs)
+void Print(const char* what, const ChildResult& r, double floorMs, const char* floorName = "protocol floor")
 {
     std::printf("%s\n", what);
     std::printf("  exit code        %d\n", r.exitCode);
     std::printf("  wall time        %.0f ms\n", r.wallMs);
-    std::printf("  protocol floor   %.0f ms\n", floorMs);
+    std::printf("  %-16s %.0f ms\n", floorName, floorMs);
     std::printf("  wall / floor     %.3f   (target <= 1.05)\n", r.wallMs / floorMs);
     std::printf("  CPU time         %.0f ms = %.2f %% of wall   (target < 2 %%)\n", r.cpuMs,
                 100.0 * r.cpuMs / r.wallMs);
@@ -149,11 +149,14 @@ int main()
         sim.Stop();
         const std::string what = "Upgrade of 131072 bytes (512 blocks), 115200 baud 8N2"
             + (holdMs == 0 ? std::string() : ", adapter hold " + std::to_string(holdMs) + " ms");
-        Print(what.c_str(), upgrade, floorMs);
-        if (holdMs > 0) {
-            const double heldFloorMs = floorMs + UpgradeReplies(size) * holdMs;
-            std::printf("  floor + holds    %.0f ms   (every reply %d ms later); wall / that %.3f\n",
-                        heldFloorMs, holdMs, upgrade.wallMs / heldFloorMs);
+        // Through the adapter the floor is the line's with every reply later
+        // by the hold; the target is measured against that.
+        if (holdMs == 0) {
+            Print(what.c_str(), upgrade, floorMs);
+        } else {
+            Print(what.c_str(), upgrade, floorMs + UpgradeReplies(size) * holdMs, "floor + holds");
+            std::printf("  protocol floor   %.0f ms   (no adapter): wall / that %.3f\n", floorMs,
+                        upgrade.wallMs / floorMs);
         }
         std::printf("  image received   %s\n", report.image == image ? "identical" : "DIFFERENT");
         if (upgrade.exitCode != 0)
