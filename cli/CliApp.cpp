@@ -26,8 +26,6 @@
 #include "kvm/SharedState.h"
 #include "kvm/Version.h"
 #include "serial/CSerialPort.h"
-#include "serial/PortTable.h"
-#include "serial/SystemPorts.h"
 
 
 namespace {
@@ -116,22 +114,28 @@ int CliApp::Dispatch(int argc, const char* const argv[])
         m_services->PrintLine(KVM_VERSION);
         return kExitOk;
     case CliOptions::Action::UsageError:
-        // The error may quote a value given, a device's path for one.
-        m_services->PrintError("kvm-upgrade-cli: " + PrintableText(options.Error()) + "\n" +
-                               "Try 'kvm-upgrade-cli --help'.");
-        return kExitUsage;
+        return UsageError(options);
     case CliOptions::Action::ListPorts:
-        options.ApplyPortTable();
-        return ListPorts();
+        return options.ApplyPortSettings() ? ListPorts(options.PortListing()) : UsageError(options);
     case CliOptions::Action::Run:
         break;
     }
+    // info opens no port, so a bad settings file is no reason to refuse it.
+    if (options.GetCommand() != CliOptions::Command::Info && !options.ApplyPortSettings())
+        return UsageError(options);
     return RunCommand(options);
 }
 
-int CliApp::ListPorts()
+int CliApp::UsageError(const CliOptions& options)
 {
-    const std::string listing = SystemPorts::Listing(PortTable::Process());
+    // The error may quote a value given, a device's path for one.
+    m_services->PrintError("kvm-upgrade-cli: " + PrintableText(options.Error()) + "\n" +
+                           "Try 'kvm-upgrade-cli --help'.");
+    return kExitUsage;
+}
+
+int CliApp::ListPorts(const std::string& listing)
+{
     if (listing.empty()) {
         m_services->PrintError("No serial ports.");
         return kExitOk;
@@ -205,7 +209,6 @@ int CliApp::RunCommand(const CliOptions& options)
 
 int CliApp::RunSwitchCommand(CommandContext& context)
 {
-    context.options.ApplyPortTable();
     SwitchRun run(*m_state, *m_services, *m_port, context.options.Verbose());
     KvmOperations operations(*m_state, *m_services);
     SetOperations(&operations);

@@ -46,7 +46,8 @@ public:
 
 private:
     int Dispatch(int argc, const char* const argv[]);
-    int ListPorts();
+    int UsageError(const CliOptions& options);
+    int ListPorts(const std::string& listing);
     int RunCommand(const CliOptions& options);
     int RunSwitchCommand(CommandContext& context);
     void SetOperations(KvmOperations* operations);

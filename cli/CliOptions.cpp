@@ -195,9 +195,13 @@ void CliOptions::Fail(const std::string& error)
         m_error = error;
 }
 
-void CliOptions::ApplyPortTable() const
+bool CliOptions::ApplyPortSettings()
 {
-    PortTable::Process() = m_maps.empty() ? PortTable::Detect() : m_mapTable;
+    if (!m_settings.Load(m_maps, m_portGiven ? m_port : std::string(), m_error))
+        return false;
+    PortTable::Process() = m_settings.Table();
+    m_port = m_settings.Port();
+    return true;
 }
 
 std::string CliOptions::HelpText()
@@ -214,7 +218,8 @@ std::string CliOptions::HelpText()
            "                     send FILE to the switch, after a confirmation\n"
            "\n"
            "Options:\n"
-           "  -p, --port NAME    AUTO (scan COM1 to COM12, the default) or COM1 .. COM12\n"
+           "  -p, --port NAME    AUTO (scan COM1 to COM12) or COM1 .. COM12; by default\n"
+           "                     the kept port setting (below), else AUTO\n"
            "  -f, --file FILE    the firmware file, instead of the FILE argument\n"
            "  -y, --yes          upgrade without asking for confirmation; needed where\n"
            "                     there is no terminal to ask on\n"
@@ -233,10 +238,13 @@ std::string CliOptions::HelpText()
            "      --map COMn=DEVICE\n"
            "                     use DEVICE as port COMn; may be repeated. Any --map\n"
            "                     replaces the detected ports entirely\n"
-           "      --list-ports   print the port table (COMn and its device) and exit\n"
+           "      --list-ports   print the port table (COMn, its device, where the entry\n"
+           "                     came from) and exit\n"
            "  -h, --help         print this help and exit\n"
            "      --version      print the version and exit\n"
            "\n"
+        + PortSettings::HelpText()
+        + "\n"
            "check and upgrade write the log to stdout as it grows, and each new status\n"
            "line to stderr; the upgrade's progress is a bar on a terminal, else a line\n"
            "\"Progress: N %\" every 10 %. A failure says its cause in one line on stderr\n"

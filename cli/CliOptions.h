@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/PortSettings.h"
 #include "serial/PortTable.h"
 
 struct LongOption;
@@ -23,7 +24,8 @@ public:
     Command GetCommand() const { return m_command; }
     // The firmware file, from the FILE argument or --file; empty if none.
     const std::string& File() const { return m_file; }
-    // "AUTO" unless --port named one of COM1 to COM12.
+    // "AUTO" unless --port named one of COM1 to COM12, or, once
+    // ApplyPortSettings has run, a kept setting did.
     const std::string& Port() const { return m_port; }
     bool Yes() const { return m_yes; }
     bool Verbose() const { return m_verbose; }
@@ -38,9 +40,13 @@ public:
     const std::vector<std::string>& Maps() const { return m_maps; }
     const std::string& Error() const { return m_error; }
 
-    // Makes PortTable::Process() the table asked for: the --map entries alone
-    // when any was given, the detected ports otherwise.
-    void ApplyPortTable() const;
+    // Reads the kept settings (PortSettings: files, environment) beneath
+    // --map and --port, and makes PortTable::Process() the table they give
+    // and Port() the port. False, with Error(), for a bad entry: a usage
+    // error like a bad --map.
+    bool ApplyPortSettings();
+    // What --list-ports prints, once the settings are applied.
+    std::string PortListing() const { return m_settings.Listing(); }
 
     static std::string HelpText();
 
@@ -67,5 +73,6 @@ private:
     bool m_listPorts = false;
     std::vector<std::string> m_maps;
     PortTable m_mapTable;
+    PortSettings m_settings;
     std::string m_error;
 };

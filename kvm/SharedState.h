@@ -44,7 +44,7 @@ struct SharedState {
 
     // Serial link and probe.
     CSerialPort* port = nullptr;
-    std::string portName;
+    std::string portName; // the port an operation uses; before the first, where the selector starts
     char scanPortName[8] = {'C', 'O', 'M', 0, 0, 0, 0, 0};
     char portDigits[4] = {};
     std::uint8_t probeCommand[1] = {WireProtocol::kProbeCommand};

@@ -277,8 +277,10 @@ UpgradeStop KvmOperations::TransferBlocks()
         m_state.replyLength = SendBlock(frameSent);
 
         if (m_state.replyLength == 0) {
-            // A silent block is sent again uncounted, but not for ever.
-            if (Clock::now() - lastReply >= kBlockSilenceLimit)
+            // A silent block is sent again uncounted, but not for ever; a
+            // line that has hung up (an adapter pulled out) never answers again.
+            if (Clock::now() - lastReply >= kBlockSilenceLimit
+                || Port()->LastIoError().kind == SerialError::Kind::HungUp)
                 return UpgradeStop::SwitchSilent;
             // A line that has gone away takes no frame: nothing was sent again.
             if (frameSent) {

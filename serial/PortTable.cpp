@@ -27,7 +27,10 @@ int PortNumber(const std::string& name)
 
 PortTable PortTable::Detect()
 {
-    return SystemPorts::DefaultTable();
+    PortTable table = SystemPorts::DefaultTable();
+    for (const auto& [name, device] : table.Entries())
+        table.Map(name, device, "detected");
+    return table;
 }
 
 bool PortTable::IsPortName(const std::string& name)
@@ -37,31 +40,41 @@ bool PortTable::IsPortName(const std::string& name)
 
 bool PortTable::AddMapping(const std::string& option, std::string& error)
 {
-    const std::size_t eq = option.find('=');
+    if (AddMapping(option, std::string(), error))
+        return true;
+    error = "--map " + option + ": " + error;
+    return false;
+}
+
+bool PortTable::AddMapping(const std::string& mapping, const std::string& source, std::string& reason)
+{
+    const std::size_t eq = mapping.find('=');
     if (eq == std::string::npos) {
-        error = "--map " + option + ": expected COMn=DEVICE";
+        reason = "expected COMn=DEVICE";
         return false;
     }
-    const std::string name = option.substr(0, eq);
-    const std::string device = option.substr(eq + 1);
+    const std::string name = mapping.substr(0, eq);
+    const std::string device = mapping.substr(eq + 1);
     if (!IsPortName(name)) {
-        error = "--map " + option + ": \"" + name + "\" is no port name (COM1 to COM12)";
+        reason = "\"" + name + "\" is no port name (COM1 to COM12)";
         return false;
     }
     if (device.empty()) {
-        error = "--map " + option + ": no device given";
+        reason = "no device given";
         return false;
     }
-    Map(name, device);
-    error.clear();
+    Map(name, device, source);
+    reason.clear();
     return true;
 }
 
-void PortTable::Map(const std::string& portName, const std::string& device)
+void PortTable::Map(const std::string& portName, const std::string& device, const std::string& source)
 {
     const int number = PortNumber(portName);
-    if (number != 0)
+    if (number != 0) {
         m_devices[number - 1] = device;
+        m_sources[number - 1] = source;
+    }
 }
 
 std::optional<std::string> PortTable::Resolve(const std::string& portName) const
@@ -70,6 +83,12 @@ std::optional<std::string> PortTable::Resolve(const std::string& portName) const
     if (number == 0 || m_devices[number - 1].empty())
         return std::nullopt;
     return m_devices[number - 1];
+}
+
+std::string PortTable::Source(const std::string& portName) const
+{
+    const int number = PortNumber(portName);
+    return number == 0 ? std::string() : m_sources[number - 1];
 }
 
 std::vector<std::pair<std::string, std::string>> PortTable::Entries() const

@@ -14,10 +14,11 @@ public:
     static PortTable DefaultTable();
 
     // What --list-ports prints for the table in use: each entry's first
-    // line is "COMn  DEVICE". On Linux the table, each device with the
-    // hardware sysfs knows behind it (driver, USB ids and strings) and the
-    // /dev/serial/by-id name that survives re-plugging, then the serial
-    // devices no COMn reaches; on Windows the ports that are present, each
+    // line is "COMn  DEVICE", its next where the entry came from. On Linux
+    // the table, each device with the hardware sysfs knows behind it
+    // (driver, USB ids and strings) and the /dev/serial/by-id name that
+    // survives re-plugging, then the serial devices no COMn reaches (the
+    // kernel console marked); on Windows the ports that are present, each
     // with the name that reaches it, or the --map that would.
     static std::string Listing(const PortTable& inUse);
 

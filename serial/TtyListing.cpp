@@ -68,11 +68,14 @@ std::string TtyListing::Text(const PortTable& inUse) const
     std::string text;
     std::vector<std::string> reached;
     for (const auto& [name, device] : inUse.Entries()) {
-        text += name + "  " + Shown(device) + "\n" + Details(name, device);
+        const std::string source = inUse.Source(name);
+        text += name + "  " + Shown(device) + "\n" + (source.empty() ? "" : kIndent + Shown(source) + "\n")
+            + Details(name, device);
         reached.push_back(device);
     }
-    // The devices a --map left out, or those past COM12.
-    for (const std::string& device : m_scanner.Scan()) {
+    // The devices a --map left out, those past COM12, and the kernel's
+    // console, which the detected table leaves out but a --map may name.
+    for (const std::string& device : m_scanner.SerialLines()) {
         const bool isReached = std::any_of(reached.begin(), reached.end(), [&device](const std::string& mapped) {
             return TtyScanner::SameDevice(mapped, device);
         });
@@ -80,8 +83,11 @@ std::string TtyListing::Text(const PortTable& inUse) const
             continue;
         const TtyHardware hardware = m_scanner.Hardware(device);
         const std::string& stable = hardware.byId.empty() ? device : hardware.byId;
-        text += "-     " + Shown(device) + "  (not reachable as COM1 to COM12: --map COMn=" + Shown(stable) + ")\n"
-            + Facts(device, hardware);
+        const std::string why = hardware.console.empty()
+            ? "not reachable as COM1 to COM12: --map COMn=" + Shown(stable)
+            : "the kernel console (" + Shown(hardware.console) + "), left out of COM1 to COM12: --map COMn="
+                + Shown(stable) + " would use it";
+        text += "-     " + Shown(device) + "  (" + why + ")\n" + Facts(device, hardware);
     }
     return text;
 }

@@ -89,7 +89,17 @@ std::vector<std::string> TtyScanner::ConsoleNames() const
 
 std::vector<std::string> TtyScanner::Scan() const
 {
+    std::vector<std::string> paths = SerialLines();
     const std::vector<std::string> console = ConsoleNames();
+    std::erase_if(paths, [&console](const std::string& path) {
+        const std::string name = std::filesystem::path(path).filename().string();
+        return std::find(console.begin(), console.end(), name) != console.end();
+    });
+    return paths;
+}
+
+std::vector<std::string> TtyScanner::SerialLines() const
+{
     struct Found {
         std::size_t group;
         unsigned long number;
@@ -101,8 +111,6 @@ std::vector<std::string> TtyScanner::Scan() const
     for (std::filesystem::directory_iterator it(m_devDir, ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (std::find(console.begin(), console.end(), name) != console.end())
-            continue;
         for (std::size_t group = 0; group < std::size(kPrefixes); ++group) {
             unsigned long number = 0;
             if (!NumberAfter(name, kPrefixes[group], number))

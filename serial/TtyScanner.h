@@ -21,6 +21,8 @@ public:
 
     // Full device paths, in COM order.
     std::vector<std::string> Scan() const;
+    // The same with the kernel's console in its place, for --list-ports.
+    std::vector<std::string> SerialLines() const;
 
     // The kernel console's name ("ttyS0") when device, links followed, is
     // an active kernel console; empty otherwise.

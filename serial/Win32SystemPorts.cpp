@@ -104,12 +104,14 @@ std::string SystemPorts::Listing(const PortTable& inUse)
     std::vector<std::string> reached;
     for (const auto& [name, device] : inUse.Entries()) {
         const std::string port = PortOf(device);
+        const std::string source = inUse.Source(name);
+        const std::string sourceLine = source.empty() ? std::string() : "      " + source + "\n";
         if (!port.empty() && isPresent(port)) {
-            text += name + "  " + device + "\n";
+            text += name + "  " + device + "\n" + sourceLine;
             reached.push_back(port);
         } else if (Upper(device) != kDevicePrefix + name) {
-            // Given with --map: shown even when the system does not list it.
-            text += name + "  " + device + "  (not among the system's serial ports)\n";
+            // Mapped: shown even when the system does not list it.
+            text += name + "  " + device + "  (not among the system's serial ports)\n" + sourceLine;
         }
     }
     for (const std::string& port : present) {

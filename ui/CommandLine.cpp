@@ -6,8 +6,8 @@
 
 #include "firmware/PrintableText.h"
 #include "options/LongOption.h"
+#include "serial/PortSettings.h"
 #include "serial/PortTable.h"
-#include "serial/SystemPorts.h"
 #include "kvm/Version.h"
 
 CommandLine CommandLine::Parse(int argc, const char* const* argv)
@@ -60,21 +60,6 @@ CommandLine CommandLine::Parse(int argc, const char* const* argv)
     return result;
 }
 
-bool CommandLine::ApplyPortTable(PortTable& table, std::string& error) const
-{
-    if (maps.empty()) {
-        table = PortTable::Detect();
-        return true;
-    }
-    PortTable mapped;
-    for (const std::string& map : maps) {
-        if (!mapped.AddMapping(map, error))
-            return false;
-    }
-    table = mapped;
-    return true;
-}
-
 std::string CommandLine::Usage()
 {
     return "Usage: kvm-upgrade [options]\n"
@@ -86,10 +71,12 @@ std::string CommandLine::Usage()
            "  --screenshot FILE   write a picture of the dialog as it opens and exit\n"
            "                      (PNG on Linux, no display needed; BMP on Windows)\n"
            "  --version           print the version and exit\n"
-           "  --help              print this text and exit\n";
+           "  --help              print this text and exit\n"
+           "\n"
+        + PortSettings::HelpText();
 }
 
-std::optional<int> CommandLine::RunEarly(std::ostream& out, std::ostream& err, bool refuseOtherArgs) const
+std::optional<int> CommandLine::RunEarly(std::ostream& out, std::ostream& err, bool refuseOtherArgs)
 {
     std::string problem = error;
     if (problem.empty() && refuseOtherArgs && toolkitArgs.size() > 1)
@@ -106,16 +93,20 @@ std::optional<int> CommandLine::RunEarly(std::ostream& out, std::ostream& err, b
         out << KVM_VERSION << "\n";
         return 0;
     }
-    std::string mapError;
-    if (!ApplyPortTable(PortTable::Process(), mapError)) {
-        err << "kvm-upgrade: " << mapError << "\n";
+    PortSettings settings;
+    std::string settingsError;
+    if (!settings.Load(maps, std::string(), settingsError)) {
+        // It may quote a device's path, or a settings file's name.
+        err << "kvm-upgrade: " << PrintableText(settingsError) << "\n";
         return 2;
     }
+    PortTable::Process() = settings.Table();
+    port = settings.Port();
     if (listPorts) {
         // Line by line, as the command line does it: a device's path or an
         // adapter's USB strings may hold any byte, but the listing's own
         // line ends stay.
-        const std::string listing = SystemPorts::Listing(PortTable::Process());
+        const std::string listing = settings.Listing();
         std::size_t start = 0;
         while (start < listing.size()) {
             const std::size_t end = std::min(listing.find('\n', start), listing.size());

@@ -1,10 +1,21 @@
 #include "CliChild.h"
 
+#include <cstdlib>
+
 #ifndef KVM_CLI_PATH
 #error "KVM_CLI_PATH must name the kvm-upgrade-cli executable"
 #endif
 
 namespace {
+
+// The machine's own port settings stay out of every child (set but empty is
+// none); a test that wants some sets them itself.
+[[maybe_unused]] const bool kNoKeptSettings = [] {
+    for (const char* variable : {"KVM_UPGRADE_SYSTEM_CONFIG", "KVM_UPGRADE_USER_CONFIG", "KVM_UPGRADE_MAP",
+                                 "KVM_UPGRADE_PORT"})
+        setenv(variable, "", 1);
+    return true;
+}();
 
 std::vector<std::string> CliArgs(const std::vector<std::string>& args)
 {

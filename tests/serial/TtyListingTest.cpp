@@ -156,7 +156,7 @@ TEST_F(TtyListingTest, NamesTheHardwareAndTheStableName)
              + "COM6  R/dev/ttyACM0\n" + in + pico
              + in + "to keep this adapter as COM6 after re-plugging: --map COM6=" + picoId + "\n"
              + "-     R/dev/ttyUSB1" + unreached + ch340Id + ")\n" + in + ch340},
-        {"devices the system does not have, one named with a line end",
+        {"devices the system does not have, one named with a line end; the console unmapped",
          "ttyS0",
          {{"COM1", "R/dev/ttyUSB7\n"}, {"COM2", "/dev/pts/4242"}, {"COM3", "R/dev/ttyUSB0"},
           {"COM4", "R/dev/ttyUSB1"}, {"COM12", "R/dev/ttyACM0"}},
@@ -167,7 +167,9 @@ TEST_F(TtyListingTest, NamesTheHardwareAndTheStableName)
              + in + "to keep this adapter as COM4 after re-plugging: --map COM4=" + ch340Id
              + " (it has no serial number: every adapter of its kind gets this name)\n"
              + "COM12  R/dev/ttyACM0\n" + in + pico
-             + in + "to keep this adapter as COM12 after re-plugging: --map COM12=" + picoId + "\n"},
+             + in + "to keep this adapter as COM12 after re-plugging: --map COM12=" + picoId + "\n"
+             + "-     R/dev/ttyS0  (the kernel console (ttyS0), left out of COM1 to COM12: --map COMn=R/dev/ttyS0 "
+             + "would use it)\n" + in + "driver serial8250\n"},
         {"nothing mapped", nullptr, {},
          "-     R/dev/ttyS0" + unreached + "R/dev/ttyS0)\n" + in + "driver serial8250\n"
              + "-     R/dev/ttyUSB0" + unreached + ftdiId + ")\n" + in + ftdi

@@ -97,23 +97,20 @@ void CommandLineTest::parse()
 void CommandLineTest::portTable()
 {
     std::vector<std::string> storage;
-    std::string error;
+    std::ostringstream out;
+    std::ostringstream err;
 
     // Mappings replace the detected table entirely.
-    PortTable table;
-    table.Map("COM2", "/dev/detected");
-    const CommandLine mapped = ParseArgs({"--map", "COM5=/dev/five", "--map", "COM1=/dev/one"}, storage);
-    QVERIFY(mapped.ApplyPortTable(table, error));
+    CommandLine mapped = ParseArgs({"--map", "COM5=/dev/five", "--map", "COM1=/dev/one"}, storage);
+    QVERIFY(!mapped.RunEarly(out, err, true).has_value());
+    const PortTable& table = PortTable::Process();
+    QCOMPARE(table.Entries().size(), std::size_t(2));
     QCOMPARE(table.Resolve("COM1").value_or(""), std::string("/dev/one"));
-    QCOMPARE(table.Resolve("COM5").value_or(""), std::string("/dev/five"));
-    QVERIFY(!table.Resolve("COM2").has_value());
+    QCOMPARE(table.Source("COM5"), std::string("from the command line"));
 
-    PortTable untouched;
-    untouched.Map("COM2", "/dev/kept");
-    const CommandLine bad = ParseArgs({"--map", "COM13=/dev/x"}, storage);
-    QVERIFY(!bad.ApplyPortTable(untouched, error));
-    QVERIFY(!error.empty());
-    QCOMPARE(untouched.Resolve("COM2").value_or(""), std::string("/dev/kept"));
+    CommandLine bad = ParseArgs({"--map", "COM13=/dev/x"}, storage);
+    QCOMPARE(bad.RunEarly(out, err, true).value_or(-1), 2);
+    QVERIFY(err.str().find("--map COM13=/dev/x: ") != std::string::npos);
 }
 
 // A device's path, or what sysfs says of its adapter, reaches the terminal:
@@ -138,7 +135,7 @@ void CommandLineTest::listPortsShowsNoControls()
     std::vector<const char*> argv;
     for (const std::string& arg : storage)
         argv.push_back(arg.c_str());
-    const CommandLine listing = CommandLine::Parse(static_cast<int>(argv.size()), argv.data());
+    CommandLine listing = CommandLine::Parse(static_cast<int>(argv.size()), argv.data());
     std::ostringstream out;
     std::ostringstream err;
     QCOMPARE(listing.RunEarly(out, err, true).value_or(-1), 0);

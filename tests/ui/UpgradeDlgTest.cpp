@@ -171,6 +171,10 @@ void UpgradeDlgTest::startUpState()
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QCOMPARE(dlg.focusWidget(), dlg.Control(CUpgradeDlg::IDOK));
+
+    // main leaves the kept settings' port in portName; the selector starts there.
+    rig.state->portName = "COM10";
+    QCOMPARE(CUpgradeDlg(*rig.state).PortSelection(), std::string("COM10"));
 }
 
 void UpgradeDlgTest::templateGeometry_data()

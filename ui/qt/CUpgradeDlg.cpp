@@ -1,5 +1,7 @@
 #include "ui/qt/CUpgradeDlg.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
@@ -88,7 +90,8 @@ CUpgradeDlg::CUpgradeDlg(SharedState& state, QWidget* parent)
     setWindowIcon(m_icon);
     for (const char* port : kPortList)
         m_portCombo->addItem(QString::fromLatin1(port));
-    m_portCombo->setCurrentIndex(0);
+    // The port last used, or the one the kept settings name; AUTO else.
+    m_portCombo->setCurrentIndex(std::max(0, m_portCombo->findText(QString::fromStdString(m_state.portName))));
     m_selectButton->setFocus();
 }
 

@@ -16,7 +16,7 @@ int main(int argc, char** argv)
 {
     // Before anything is opened: a serial port must not become stdout.
     ReopenClosedStandardStreams();
-    const CommandLine options = CommandLine::Parse(argc, argv);
+    CommandLine options = CommandLine::Parse(argc, argv);
     // Qt takes the options left over (-platform ...).
     if (const std::optional<int> status = options.RunEarly(std::cout, std::cerr, false))
         return *status;
@@ -41,6 +41,8 @@ int main(int argc, char** argv)
     auto state = std::make_unique<SharedState>();
     CSerialPort port;
     state->port = &port;
+    // The port the selector starts on.
+    state->portName = options.port;
 
     if (!options.screenshot.empty()) {
         if (!CUpgradeApp::SaveScreenshot(*state, QString::fromStdString(options.screenshot))) {

@@ -175,7 +175,10 @@ BOOL CUpgradeDlg::OnInitDialog()
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
     for (const char* port : kPortList)
         SendMessageA(m_portCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port));
-    SendMessageA(m_portCombo, CB_SETCURSEL, 0, 0);
+    // The port last used, or the one the kept settings name; AUTO else.
+    const LRESULT preset = SendMessageA(m_portCombo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                        reinterpret_cast<LPARAM>(m_state.portName.c_str()));
+    SendMessageA(m_portCombo, CB_SETCURSEL, preset == CB_ERR ? 0 : static_cast<WPARAM>(preset), 0);
     SendMessageA(m_progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendMessageA(m_progress, PBM_SETPOS, 0, 0);
     return TRUE; // the focus goes to the first control that takes it, Select File

@@ -17,7 +17,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     ReopenClosedStandardStreams();
     ParentConsole::AttachIfUnset();
-    const CommandLine options = CommandLine::Parse(__argc, __argv);
+    CommandLine options = CommandLine::Parse(__argc, __argv);
     // There is no window toolkit here to take options of its own.
     if (const std::optional<int> status = options.RunEarly(std::cout, std::cerr, true))
         return *status;
@@ -28,6 +28,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     auto state = std::make_unique<SharedState>();
     CSerialPort port;
     state->port = &port;
+    // The port the selector starts on.
+    state->portName = options.port;
 
     if (!options.screenshot.empty()) {
         if (!CUpgradeApp::SaveScreenshot(*state, options.screenshot)) {
