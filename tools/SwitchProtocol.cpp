@@ -253,6 +253,12 @@ void SwitchProtocol::OnBlock(const std::vector<std::uint8_t>& payload, Clock::ti
     if (m_config.silentFromBlock >= 0 && index >= m_config.silentFromBlock)
         return;
     if (sequence == expected) {
+        // A frame lost to a glitch on the line: the host's resend is a block
+        // like any other.
+        if (index == m_config.ignoreBlock && !m_ignoreDone) {
+            m_ignoreDone = true;
+            return;
+        }
         if (index == m_config.rejectBlock && m_rejectsDone < m_config.rejectCount) {
             ++m_rejectsDone;
             Send({m_config.rejectCode}, lastByte);

@@ -107,5 +107,6 @@ private:
     Clock::time_point m_lastFrameTime{};
     Stage m_stage = Stage::Idle;
     int m_rejectsDone = 0;
+    bool m_ignoreDone = false;             // ignoreBlock's frame has been missed
     int m_plainProbes = 0;                 // probes outside the handshake, for answerProbe*
 };

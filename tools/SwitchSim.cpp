@@ -1,18 +1,16 @@
 #include "tools/SwitchSim.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
+
+#include "tools/WriteWholeFile.h"
 
 namespace {
 
@@ -41,37 +39,6 @@ constexpr auto kHostAbsentRecheck = 2ms;
 
 constexpr std::uint8_t kNoise = SwitchProtocol::kNoise;
 
-void SetError(std::string* error, const std::string& what)
-{
-    if (error)
-        *error = what + ": " + std::strerror(errno);
-}
-
-void CloseFd(int& fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<std::uint8_t>& data)
-{
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    bool ok = done == data.size();
-    return ::close(fd) == 0 && ok;
-}
-
 timespec ToTimespec(std::chrono::nanoseconds left)
 {
     if (left < 0ns)
@@ -99,79 +66,20 @@ bool SwitchSim::Start(std::string* error)
             *error = "the simulated switch is already running";
         return false;
     }
-
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0) {
-        SetError(error, "posix_openpt");
+    if (!m_pty.Open(m_config.linkPath, error))
         return false;
-    }
-    char name[128];
-    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
-        ::ptsname_r(m_master, name, sizeof name) != 0) {
-        SetError(error, "pseudo-terminal set-up");
-        CloseFds();
+    if (!m_wake.Open(error)) {
+        m_pty.Close();
         return false;
-    }
-    m_devicePath = name;
-
-    // Raw at once: a host that opens the line before setting it up must not
-    // see its bytes echoed or translated. The settings stay with the
-    // terminal while the master is open; the slave is not kept: a host that
-    // finds another holder of its port refuses it, as it should.
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    if (slave < 0 || ::tcgetattr(slave, &tio) != 0) {
-        SetError(error, "open " + m_devicePath);
-        if (slave >= 0)
-            ::close(slave);
-        CloseFds();
-        return false;
-    }
-    ::cfmakeraw(&tio);
-    ::cfsetispeed(&tio, B115200);
-    ::cfsetospeed(&tio, B115200);
-    tio.c_cflag |= CLOCAL | CREAD | CSTOPB;
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    const bool set = ::tcsetattr(slave, TCSANOW, &tio) == 0;
-    ::close(slave);
-    if (!set) {
-        SetError(error, "tcsetattr " + m_devicePath);
-        CloseFds();
-        return false;
-    }
-
-    int flags = ::fcntl(m_master, F_GETFL);
-    if (flags < 0 || ::fcntl(m_master, F_SETFL, flags | O_NONBLOCK) != 0 ||
-        ::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        SetError(error, "pseudo-terminal set-up");
-        CloseFds();
-        return false;
-    }
-
-    if (!m_config.linkPath.empty()) {
-        struct stat st {};
-        if (::lstat(m_config.linkPath.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) {
-                if (error)
-                    *error = m_config.linkPath + " exists and is not a symbolic link";
-                CloseFds();
-                return false;
-            }
-            ::unlink(m_config.linkPath.c_str());
-        }
-        if (::symlink(m_devicePath.c_str(), m_config.linkPath.c_str()) != 0) {
-            SetError(error, "symlink " + m_config.linkPath);
-            CloseFds();
-            return false;
-        }
-        m_linkMade = true;
     }
 
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_protocol = SwitchProtocol(m_config);
     }
+    m_adapter = AdapterHold({m_config.adapterHold, m_config.adapterFlushBytes,
+                             m_config.adapterHoldRandom, m_config.seed});
+    m_toHost.clear();
     m_lastOutDue = Clock::time_point{};
     m_hangUpNow = false;
     m_out.clear();
@@ -192,27 +100,11 @@ void SwitchSim::Stop()
 {
     if (m_thread.joinable()) {
         m_quit = true;
-        const char wake = 'q';
-        while (::write(m_wakePipe[1], &wake, 1) < 0 && errno == EINTR) {
-        }
+        m_wake.Wake();
         m_thread.join();
     }
-    CloseFds();
-    if (m_linkMade) {
-        // Only our own link goes: someone may have replaced it meanwhile.
-        char target[PATH_MAX];
-        ssize_t n = ::readlink(m_config.linkPath.c_str(), target, sizeof target - 1);
-        if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == m_devicePath)
-            ::unlink(m_config.linkPath.c_str());
-        m_linkMade = false;
-    }
-}
-
-void SwitchSim::CloseFds()
-{
-    CloseFd(m_master);
-    CloseFd(m_wakePipe[0]);
-    CloseFd(m_wakePipe[1]);
+    m_pty.Close();
+    m_wake.Close();
 }
 
 SwitchSimReport SwitchSim::Report() const
@@ -226,23 +118,6 @@ bool SwitchSim::WaitForReport(const std::function<bool(const SwitchSimReport&)>&
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return condition(m_protocol.Report()); });
-}
-
-bool SwitchSim::WaitForEndOfImage(std::chrono::milliseconds timeout) const
-{
-    return WaitForReport([](const SwitchSimReport& r) { return r.endOfImage; }, timeout);
-}
-
-bool SwitchSim::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const
-{
-    return WaitForReport([count](const SwitchSimReport& r) { return r.frames.size() >= count; },
-                         timeout);
-}
-
-bool SwitchSim::WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const
-{
-    return WaitForReport([count](const SwitchSimReport& r) { return r.endOfImageCount >= count; },
-                         timeout);
 }
 
 void SwitchSim::Run()
@@ -272,22 +147,24 @@ void SwitchSim::Run()
         CheckHostPresent(now);
 
         Clock::time_point deadline = Clock::time_point::max();
-        if (m_master >= 0) {
+        if (m_pty.IsOpen()) {
             deadline = frameDeadline;
             if (m_hostAbsent)
                 deadline = std::min(deadline, m_hostCheck);
             if (!m_outBlocked && !m_out.empty())
                 deadline = std::min(deadline, m_out.front().due);
+            if (!m_outBlocked)
+                deadline = std::min(deadline, m_adapter.Due());
             if (m_config.babble || m_babbling)
                 deadline = std::min(deadline, NextBabble());
-            if (m_lastAckPending && m_out.empty())
+            if (m_lastAckPending && AllWritten())
                 deadline = std::min(deadline, m_nextAckCheck);
         }
 
-        pollfd fds[2] = {{m_wakePipe[0], POLLIN, 0}, {m_master, POLLIN, 0}};
+        pollfd fds[2] = {{m_wake.ReadFd(), POLLIN, 0}, {m_pty.Master(), POLLIN, 0}};
         if (m_outBlocked)
             fds[1].events |= POLLOUT;
-        nfds_t count = m_master >= 0 && !m_hostAbsent ? 2 : 1;
+        nfds_t count = m_pty.IsOpen() && !m_hostAbsent ? 2 : 1;
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
         if (deadline != Clock::time_point::max()) {
@@ -300,16 +177,13 @@ void SwitchSim::Run()
                 continue;
             break;
         }
-        if (fds[0].revents & POLLIN) {
-            char sink[64];
-            while (::read(m_wakePipe[0], sink, sizeof sink) > 0) {
-            }
-        }
+        if (fds[0].revents & POLLIN)
+            m_wake.Drain();
         if (count == 2) {
             if (fds[1].revents & POLLOUT)
                 m_outBlocked = false;
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-                ssize_t n = ::read(m_master, buffer, sizeof buffer);
+                ssize_t n = ::read(m_pty.Master(), buffer, sizeof buffer);
                 if (n > 0) {
                     {
                         std::lock_guard<std::mutex> lock(m_mutex);
@@ -332,16 +206,10 @@ void SwitchSim::Run()
 
 void SwitchSim::CheckHostPresent(Clock::time_point now)
 {
-    if (!m_hostAbsent || m_master < 0 || now < m_hostCheck)
+    if (!m_hostAbsent || !m_pty.IsOpen() || now < m_hostCheck)
         return;
-    // The hang-up that poll() reports stays until a host opens the line;
-    // what a host wrote before it closed again is still read (POLLIN).
-    pollfd p{m_master, POLLIN, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN)) {
-        m_hostCheck = now + kHostAbsentRecheck;
-        return;
-    }
-    m_hostAbsent = false;
+    m_hostAbsent = m_pty.NoHost();
+    m_hostCheck = now + kHostAbsentRecheck;
 }
 
 void SwitchSim::TakeProtocolOutput()
@@ -384,8 +252,17 @@ void SwitchSim::Queue(const std::vector<std::uint8_t>& bytes, Clock::time_point 
 
 void SwitchSim::WriteDue(Clock::time_point now)
 {
-    if (m_master < 0 || m_outBlocked)
+    if (!m_pty.IsOpen() || m_outBlocked)
         return;
+    if (m_adapter.Active()) {
+        // The adapter takes each byte as it comes off the wire.
+        while (!m_out.empty() && m_out.front().due <= now) {
+            m_adapter.Arrive(m_out.front().value, m_out.front().due);
+            m_out.pop_front();
+        }
+        WritePassed(now);
+        return;
+    }
     std::uint8_t chunk[4096];
     std::size_t count = 0;
     while (count < m_out.size() && count < sizeof chunk && m_out[count].due <= now) {
@@ -394,7 +271,7 @@ void SwitchSim::WriteDue(Clock::time_point now)
     }
     if (count == 0)
         return;
-    ssize_t n = ::write(m_master, chunk, count);
+    ssize_t n = ::write(m_pty.Master(), chunk, count);
     if (n < 0) {
         if (errno == EAGAIN)
             m_outBlocked = true;
@@ -407,6 +284,49 @@ void SwitchSim::WriteDue(Clock::time_point now)
         m_outBlocked = true;
 }
 
+void SwitchSim::WritePassed(Clock::time_point now)
+{
+    const std::vector<std::uint8_t> passed = m_adapter.Pass(now);
+    m_toHost.insert(m_toHost.end(), passed.begin(), passed.end());
+    if (m_toHost.empty() || !m_pty.IsOpen() || m_outBlocked)
+        return;
+    ssize_t n = ::write(m_pty.Master(), m_toHost.data(), m_toHost.size());
+    if (n < 0) {
+        // Nothing else wakes the line for these bytes: a write cut short by
+        // a signal is tried again once the line can take it.
+        if (errno == EAGAIN || errno == EINTR)
+            m_outBlocked = true;
+        else
+            m_toHost.clear();
+        return;
+    }
+    m_toHost.erase(m_toHost.begin(), m_toHost.begin() + n);
+    if (!m_toHost.empty())
+        m_outBlocked = true;
+}
+
+void SwitchSim::WriteNoise(const std::uint8_t* bytes, std::size_t count, Clock::time_point now)
+{
+    if (!m_adapter.Active()) {
+        // Nobody may be reading: the noise that does not fit is simply lost.
+        ssize_t ignored = ::write(m_pty.Master(), bytes, count);
+        (void)ignored;
+        return;
+    }
+    // The adapter passes on all it took, so what a full line cannot take is
+    // lost on its way in.
+    if (m_outBlocked)
+        return;
+    for (std::size_t i = 0; i < count; ++i)
+        m_adapter.Arrive(bytes[i], now);
+    WritePassed(now);
+}
+
+bool SwitchSim::AllWritten() const
+{
+    return m_out.empty() && !m_adapter.Holding() && m_toHost.empty();
+}
+
 void SwitchSim::Babble(Clock::time_point now)
 {
     if (m_babbleArmed && m_out.empty())
@@ -415,7 +335,7 @@ void SwitchSim::Babble(Clock::time_point now)
         BabbleAtLineRate(now);
         return;
     }
-    if (!(m_config.babble || m_babbling) || m_master < 0 || now < m_nextBabble)
+    if (!(m_config.babble || m_babbling) || !m_pty.IsOpen() || now < m_nextBabble)
         return;
     m_nextBabble += kBabbleInterval;
     if (m_nextBabble < now)
@@ -426,9 +346,7 @@ void SwitchSim::Babble(Clock::time_point now)
     std::uint8_t noise[kFastBabbleChunk];
     const std::size_t count = m_babbling ? kFastBabbleChunk : kBabbleChunk;
     std::memset(noise, m_babbling ? *m_config.babbleAfterGoAhead : kNoise, count);
-    // Nobody may be reading: the noise that does not fit is simply lost.
-    ssize_t ignored = ::write(m_master, noise, count);
-    (void)ignored;
+    WriteNoise(noise, count, now);
 }
 
 void SwitchSim::StartBabbleAfterGoAhead()
@@ -463,7 +381,7 @@ SwitchSim::Clock::time_point SwitchSim::NextBabble() const
 
 void SwitchSim::BabbleAtLineRate(Clock::time_point now)
 {
-    if (m_master < 0)
+    if (!m_pty.IsOpen())
         return;
     // The babble fills the line up to a queued reply's first byte; the reply
     // goes out whole and the babble follows it.
@@ -487,32 +405,24 @@ void SwitchSim::BabbleAtLineRate(Clock::time_point now)
     std::uint8_t bytes[kBabbleChunk];
     std::memset(bytes, *m_config.babbleAfterGoAhead, count);
     // A full line loses what does not fit, as a host's overrun UART would.
-    ssize_t ignored = ::write(m_master, bytes, count);
-    (void)ignored;
+    WriteNoise(bytes, count, now);
 }
 
 void SwitchSim::CheckLastAckTaken(Clock::time_point now)
 {
-    if (!m_lastAckPending || m_master < 0 || !m_out.empty() || now < m_nextAckCheck)
+    // An adapter still holding the ack has not passed it to the host yet.
+    if (!m_lastAckPending || !m_pty.IsOpen() || !AllWritten() || now < m_nextAckCheck)
         return;
     if (m_lastAckGiveUp == Clock::time_point{})
         m_lastAckGiveUp = now + kAckReadLimit;
     // A pseudo-terminal's hang-up throws away the host's unread input, where
     // a real line's leaves it to be read: wait until the host has taken the
     // ack. poll() first moves what the master wrote into that queue, so an
-    // ack still on its way counts as unread. The host's queue is seen
-    // through a descriptor of our own, opened for the look only; where that
-    // is refused (a host's exclusive flag keeps out all but root), the host
-    // is given a few milliseconds, well inside its 20 ms wait for more reply.
-    const int slave = ::open(m_devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    bool unread = false;
-    if (slave >= 0) {
-        pollfd p{slave, POLLIN, 0};
-        unread = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
-        ::close(slave);
-    } else {
-        unread = now < m_lastAckGiveUp - kAckReadLimit + kAckBlindGrace;
-    }
+    // ack still on its way counts as unread. Where the host's queue cannot
+    // be seen (a host's exclusive flag keeps out all but root), the host is
+    // given a few milliseconds, well inside its 20 ms wait for more reply.
+    const std::optional<bool> seen = m_pty.HostHasUnread();
+    const bool unread = seen ? *seen : now < m_lastAckGiveUp - kAckReadLimit + kAckBlindGrace;
     if (unread && now < m_lastAckGiveUp) {
         m_nextAckCheck = now + kAckCheckInterval;
         return;
@@ -525,9 +435,10 @@ void SwitchSim::HangUp()
     m_hangUpNow = false;
     m_lastAckPending = false;
     m_babbleArmed = false;
-    // Closing the master takes the device node away.
-    CloseFd(m_master);
+    m_pty.HangUp();
     m_out.clear();
+    m_adapter.Clear();
+    m_toHost.clear();
     m_outBlocked = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

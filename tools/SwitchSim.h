@@ -11,9 +11,12 @@
 #include <string>
 #include <thread>
 
+#include "tools/AdapterHold.h"
 #include "tools/SwitchProtocol.h"
+#include "tools/SwitchPty.h"
 #include "tools/SwitchSimConfig.h"
 #include "tools/SwitchSimReport.h"
+#include "tools/WakePipe.h"
 
 // A KVM switch on the master side of a pseudo-terminal. The slave side's path
 // (DevicePath) is what the host opens, e.g. through --map COM1=<path>.
@@ -28,6 +31,11 @@
 // host has taken the last block's F0 from its input queue (a
 // pseudo-terminal's hang-up would throw away what is still queued, where a
 // real line's would not), or 2 s after the F0 was written if it never does.
+//
+// With adapterHold, the line ends in a USB-serial adapter (AdapterHold):
+// every byte for the host, noise included, goes through it once it is off
+// the wire, and the hang-up after the last ack waits until the adapter has
+// passed that ack on.
 class SwitchSim {
 public:
     explicit SwitchSim(SwitchSimConfig config = {});
@@ -38,15 +46,26 @@ public:
     bool Start(std::string* error = nullptr);
     void Stop(); // quit, wake, join; removes the symlink
 
-    const std::string& DevicePath() const { return m_devicePath; }
+    const std::string& DevicePath() const { return m_pty.DevicePath(); }
     SwitchSimReport Report() const;          // a copy, taken under the lock
 
     // For tests: block until the condition holds or the time-out passes.
-    bool WaitForEndOfImage(std::chrono::milliseconds timeout) const;
-    bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const;
-    bool WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const;
     bool WaitForReport(const std::function<bool(const SwitchSimReport&)>& condition,
                        std::chrono::milliseconds timeout) const;
+    bool WaitForEndOfImage(std::chrono::milliseconds timeout) const
+    {
+        return WaitForReport([](const SwitchSimReport& r) { return r.endOfImage; }, timeout);
+    }
+    bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const
+    {
+        return WaitForReport([count](const SwitchSimReport& r) { return r.frames.size() >= count; },
+                             timeout);
+    }
+    bool WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const
+    {
+        return WaitForReport([count](const SwitchSimReport& r) { return r.endOfImageCount >= count; },
+                             timeout);
+    }
 
 private:
     using Clock = SwitchProtocol::Clock;
@@ -57,10 +76,12 @@ private:
     };
 
     void Run();
-    void CloseFds();
     void TakeProtocolOutput(); // under the lock
     void Queue(const std::vector<std::uint8_t>& bytes, Clock::time_point due);
     void WriteDue(Clock::time_point now);
+    void WritePassed(Clock::time_point now);
+    void WriteNoise(const std::uint8_t* bytes, std::size_t count, Clock::time_point now);
+    bool AllWritten() const; // nothing queued, held by the adapter or waiting for room
     void Babble(Clock::time_point now);
     void StartBabbleAfterGoAhead();
     void BabbleAtLineRate(Clock::time_point now);
@@ -70,13 +91,14 @@ private:
     void HangUp();
 
     std::atomic<bool> m_quit{false};
-    bool m_linkMade = false;
 
     // Run's own state: touched by the switch's thread only.
     bool m_hangUpNow = false;
     std::deque<OutByte> m_out;
     Clock::time_point m_lastOutDue{};
     bool m_outBlocked = false;             // the line's buffer is full: wait until writable
+    AdapterHold m_adapter;                 // between the wire (m_out) and the line
+    std::vector<std::uint8_t> m_toHost;    // passed on by the adapter, not yet written
     Clock::time_point m_nextBabble{};
     bool m_babbleArmed = false;            // babbleAfterGoAhead: begins once the go-ahead is out
     bool m_babbling = false;               // babbleAfterGoAhead has begun
@@ -90,9 +112,8 @@ private:
     Clock::time_point m_hostCheck{};
 
     SwitchSimConfig m_config;
-    std::string m_devicePath;
-    int m_master = -1;
-    int m_wakePipe[2] = {-1, -1};
+    SwitchPty m_pty;
+    WakePipe m_wake; // Stop's way into Run's poll()
     std::thread m_thread;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;

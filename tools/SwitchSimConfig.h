@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,13 @@ struct SwitchSimConfig {
     // Realism on demand.
     bool lineTiming = false;                         // 115200 baud 8N2 both ways (11 bits a byte)
     std::chrono::microseconds flashWriteDelay{0};    // per stored block, before its ack
+    // A USB-serial adapter at the host's end (AdapterHold): what the switch
+    // sends reaches the host only when the oldest byte held has waited
+    // adapterHold, or at once when adapterFlushBytes are held. 0: no adapter.
+    std::chrono::milliseconds adapterHold{0};
+    std::size_t adapterFlushBytes = 62;
+    bool adapterHoldRandom = false; // each burst waits 0 to adapterHold, drawn from seed
+    std::uint32_t seed = 1;
 
     // Faults on demand.
     bool silent = false;            // never answers anything
@@ -33,6 +41,7 @@ struct SwitchSimConfig {
     int rejectCount = 0;            // ...this many times...
     std::uint8_t rejectCode = 0xF5; // ...with this code
     int silentFromBlock = -1;       // no reply to any block frame from this block index on
+    int ignoreBlock = -1;           // this block index's first frame is missed: no reply, nothing stored
     int replyLength = 0;            // when > 0, every reply is padded to this many bytes (e.g. 300)
     int noiseBytes = 0;             // noise bytes written before every reply (never an accept code)
     int hangupAfterBlock = -1;      // close the line after storing this block index

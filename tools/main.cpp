@@ -28,6 +28,14 @@ constexpr const char* kUsage =
     "  --model TEXT              the switch's model text (default PZN442)\n"
     "  --line-timing             115200 baud 8N2 timing both ways\n"
     "  --flash-delay-us N        pause before each block's ack\n"
+    "  --adapter-hold MS         a USB-serial adapter at the host's end: what the switch\n"
+    "                            sends reaches the host once the oldest byte held has\n"
+    "                            waited MS ms (its latency timer; 0: no adapter, the\n"
+    "                            default) ...\n"
+    "  --adapter-flush-bytes N   ... or once N bytes are held (default 62) ...\n"
+    "  --adapter-hold-random     ... with a timer that ticks at its own phase: each burst\n"
+    "                            waits 0 to MS ms, drawn from --seed\n"
+    "  --seed N                  seed of --adapter-hold-random (default 1)\n"
     "  --silent                  never answer\n"
     "  --answer-probe-from N     answer probes from the N-th on\n"
     "  --answer-probe-until N    answer only probes up to the N-th ...\n"
@@ -39,6 +47,7 @@ constexpr const char* kUsage =
     "  --reject-count N          ... N times (default 1) ...\n"
     "  --reject-code HEX         ... with this code (default F5)\n"
     "  --silent-from-block K     no reply to block frames from block K on\n"
+    "  --ignore-block K          miss block K's frame once: no reply, nothing stored\n"
     "  --reply-length N          pad every reply to N bytes\n"
     "  --noise N                 N noise bytes before every reply\n"
     "  --hangup-after-block K    close the line after storing block K\n"
@@ -106,6 +115,7 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, ShowOptions& sho
                 std::string& error)
 {
     bool rejectCountGiven = false;
+    bool flushBytesGiven = false;
     bool listPorts = false;
     bool mapped = false;
     PortTable mappedTable;
@@ -178,6 +188,25 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, ShowOptions& sho
             int us = 0;
             ok = number(us);
             config.flashWriteDelay = std::chrono::microseconds(us);
+        } else if (option == "--adapter-hold") {
+            int ms = 0;
+            ok = number(ms);
+            config.adapterHold = std::chrono::milliseconds(ms);
+        } else if (option == "--adapter-flush-bytes") {
+            int n = 0;
+            ok = number(n);
+            if (ok && n == 0) {
+                error = "bad number for " + option + ": 0 (at least 1)";
+                ok = false;
+            }
+            config.adapterFlushBytes = static_cast<std::size_t>(n);
+            flushBytesGiven = true;
+        } else if (option == "--adapter-hold-random") {
+            ok = flag(config.adapterHoldRandom);
+        } else if (option == "--seed") {
+            int seed = 0;
+            ok = number(seed);
+            config.seed = static_cast<std::uint32_t>(seed);
         } else if (option == "--silent") {
             ok = flag(config.silent);
         } else if (option == "--answer-probe-from") {
@@ -203,6 +232,8 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, ShowOptions& sho
             ok = hexByte(config.rejectCode);
         } else if (option == "--silent-from-block") {
             ok = number(config.silentFromBlock);
+        } else if (option == "--ignore-block") {
+            ok = number(config.ignoreBlock);
         } else if (option == "--reply-length") {
             ok = number(config.replyLength);
         } else if (option == "--noise") {
@@ -239,6 +270,11 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, ShowOptions& sho
     }
     if (config.rejectBlock >= 0 && !rejectCountGiven)
         config.rejectCount = 1;
+    if (config.adapterHold.count() == 0 && (config.adapterHoldRandom || flushBytesGiven)) {
+        error = std::string(config.adapterHoldRandom ? "--adapter-hold-random" : "--adapter-flush-bytes")
+            + " needs --adapter-hold MS of 1 or more";
+        return Parse::Bad;
+    }
     if (listPorts) {
         PortTable::Process() = mapped ? mappedTable : PortTable::Detect();
         return Parse::ListPorts;

@@ -142,9 +142,10 @@ _kvm_switch_sim()
     COMPREPLY=()
     _kvm_join_words
     # Values that are numbers, codes or texts: nothing to offer.
-    local free_values="--reply-code --date --model --flash-delay-us --answer-probe-from
-        --answer-probe-until --answer-probe-again-from --go-ahead-delay-ms --reject-block
-        --reject-count --reject-code --silent-from-block --reply-length --noise
+    local free_values="--reply-code --date --model --flash-delay-us --adapter-hold
+        --adapter-flush-bytes --seed --answer-probe-from --answer-probe-until
+        --answer-probe-again-from --go-ahead-delay-ms --reject-block --reject-count
+        --reject-code --silent-from-block --ignore-block --reply-length --noise
         --hangup-after-block --babble-after-go-ahead"
     _kvm_option_value "$free_values --image-out --link --map"
     case $_kvm_option in
@@ -154,9 +155,9 @@ _kvm_switch_sim()
     *) return ;;
     esac
     # shellcheck disable=SC2086
-    _kvm_offer $free_values --line-timing --silent --no-ready-reply --no-go-ahead --babble \
-        --hang-up-after-last-ack --image-out --link --once --show-blocks --map --list-ports \
-        --version --help -h
+    _kvm_offer $free_values --line-timing --adapter-hold-random --silent --no-ready-reply \
+        --no-go-ahead --babble --hang-up-after-last-ack --image-out --link --once --show-blocks \
+        --map --list-ports --version --help -h
 }
 
 complete -F _kvm_upgrade_cli kvm-upgrade-cli

@@ -35,6 +35,9 @@ TEST(SwitchSimProgram, RefusesBadOptionsWithExitCode2)
         {"--babble-after-go-ahead", "100"},
         {"--babble-after-go-ahead"},
         {"--hang-up-after-last-ack=yes"},
+        {"--adapter-hold-random"},
+        {"--adapter-flush-bytes", "8"},
+        {"--adapter-hold", "16", "--adapter-flush-bytes", "0"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args[0]);

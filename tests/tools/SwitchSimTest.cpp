@@ -642,9 +642,11 @@ TEST(SwitchSimFaults, HangsUpOnceTheLastAckIsRead)
         const char* name;
         std::vector<std::size_t> blocks; // data bytes of each block sent
         bool hangsUp;                    // after the last block's ack
+        std::chrono::milliseconds adapterHold{0};
     };
     const Case cases[] = {
         {"short last block", {256, 256, 10}, true},
+        {"the same through an adapter that holds the ack", {256, 10}, true, 20ms},
         {"one short block", {1}, true},
         {"full blocks only: no block is known to be the last", {256, 256}, false},
     };
@@ -652,6 +654,7 @@ TEST(SwitchSimFaults, HangsUpOnceTheLastAckIsRead)
         SCOPED_TRACE(c.name);
         SwitchSimConfig config;
         config.hangUpAfterLastAck = true;
+        config.adapterHold = c.adapterHold;
         auto sim = StartSim(config);
         HostLine line(sim->DevicePath());
         Handshake(line);
