@@ -65,7 +65,8 @@ Verdict ScanFoundNothing(const RunFacts& facts)
         return Make(Outcome::PortBusy, cause);
     }
     if (facts.silentPorts > 0) {
-        std::string cause = "no switch answered on COM1 to COM12: " + silent;
+        std::string cause = "no switch answered on COM1 to COM12: " + silent
+            + " (is the upgrade cable in the switch's upgrade port, and the switch powered?)";
         if (shown != nullptr)
             cause += "; " + shown->Describe();
         return Make(Outcome::NoSwitch, cause);
@@ -94,6 +95,8 @@ std::optional<Verdict> JudgeProbe(const RunFacts& facts)
     }
     default: {
         std::string cause = PortAndDevice(facts) + ": no switch answered the probe";
+        if (facts.kernelConsole.empty())
+            cause += " (is the upgrade cable in the switch's upgrade port, and the switch powered? or try --port AUTO)";
         if (!facts.kernelConsole.empty())
             cause += "; it is the kernel console (" + facts.kernelConsole + "), no switch answers there";
         return Make(Outcome::NoSwitch, WithLineFailure(cause, facts));

@@ -32,6 +32,20 @@ std::string GroupName(gid_t gid)
     return std::string();
 }
 
+std::string UserName(uid_t uid)
+{
+    std::vector<char> buffer(4096);
+    for (int round = 0; round < 8; ++round, buffer.resize(buffer.size() * 4)) {
+        passwd entry{};
+        passwd* found = nullptr;
+        const int err = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+        if (err == ERANGE)
+            continue;
+        return err == 0 && found != nullptr ? std::string(found->pw_name) : std::to_string(uid);
+    }
+    return std::to_string(uid);
+}
+
 // The groups the group database gives this process's user, which a new
 // login would have; empty when the user cannot be found.
 std::vector<gid_t> DatabaseGroups()
@@ -78,7 +92,11 @@ void ExplainPermission(const std::string& device, SerialError& error)
     // Joining a group that may not read and write the device, or root's
     // own group, is no advice.
     const bool groupMayUse = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-    if (!groupMayUse || node.st_gid == 0)
+    if (!groupMayUse) {
+        error.deviceOwner = UserName(node.st_uid);
+        return;
+    }
+    if (node.st_gid == 0)
         return;
     error.deviceGroup = GroupName(node.st_gid);
     if (error.deviceGroup.empty())

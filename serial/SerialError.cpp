@@ -44,6 +44,10 @@ std::string BusyText(const SerialError& error)
 std::string PermissionText(const SerialError& error)
 {
     const std::string& group = error.deviceGroup;
+    if (group.empty() && !error.deviceOwner.empty())
+        return "permission denied: the device is open to its owner " + error.deviceOwner
+            + " only, to no group; use it as " + error.deviceOwner
+            + ", or have it given to group dialout with mode 660 (a udev rule)";
     if (group.empty())
         return "permission denied (is the user in group dialout?)";
     if (error.inGroupProcess)
@@ -71,7 +75,7 @@ std::string SerialError::Describe() const
             return who + ": no such port (COM1 to COM12)";
         return who + ": no device mapped (see --list-ports, --map " + portName + "=DEVICE)";
     case Kind::NoSuchDevice:
-        return who + ": no such device";
+        return who + ": no such device (unplugged, or another name since it was plugged in again: see --list-ports)";
     case Kind::PermissionDenied:
         return who + ": " + PermissionText(*this);
     case Kind::Busy:

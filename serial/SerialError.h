@@ -44,6 +44,9 @@ struct SerialError {
     std::string deviceGroup;
     bool inGroupDatabase = false;
     bool inGroupProcess = false;
+    // PermissionDenied on a device no group may open (mode 600): its owner,
+    // the one user it is open to. Joining a group would not help.
+    std::string deviceOwner;
 
     // One line for a person, without a line end, e.g. "COM3 (/dev/ttyUSB0):
     // device busy (held by minicom, pid 812)".

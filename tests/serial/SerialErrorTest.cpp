@@ -36,6 +36,13 @@ SerialError Denied(const std::string& group, bool inDatabase, bool inProcess)
     return error;
 }
 
+SerialError Owned(const std::string& owner)
+{
+    SerialError error = Denied("", false, false);
+    error.deviceOwner = owner;
+    return error;
+}
+
 // The facts are given here as the backend records them at the failure;
 // what finds them is tested against real devices and a /proc of the test's
 // own (DeviceHolderFinderTest, SerialPortTest).
@@ -47,7 +54,7 @@ TEST(SerialError, Describe)
         SerialError error;
         std::string text;
     } cases[] = {
-        {Error(Kind::NoSuchDevice, "COM2", "/dev/ttyUSB7"), "COM2 (/dev/ttyUSB7): no such device"},
+        {Error(Kind::NoSuchDevice, "COM2", "/dev/ttyUSB7"), "COM2 (/dev/ttyUSB7): no such device (unplugged, or another name since it was plugged in again: see --list-ports)"},
         {Error(Kind::UnknownName, "COM13"), "COM13: no such port (COM1 to COM12)"},
         {Error(Kind::UnknownName, "COM4"), "COM4: no device mapped (see --list-ports, --map COM4=DEVICE)"},
 
@@ -63,6 +70,8 @@ TEST(SerialError, Describe)
         {Held("", 77), busy + "(held by pid 77)"},
 
         {Denied("", false, false), denied + " (is the user in group dialout?)"},
+        {Owned("root"), denied + ": the device is open to its owner root only, to no group; use it as root, "
+                                 "or have it given to group dialout with mode 660 (a udev rule)"},
         {Denied("dialout", false, false), denied + ": the device belongs to group dialout; add yourself with "
                                                    "'sudo usermod -aG dialout $USER', then log in again"},
         {Denied("dialout", true, false), denied + ": you are in group dialout, but this session started before "
