@@ -267,10 +267,13 @@ TEST(CliDecision, AnAbortedUpgradeSaysWhatTheSwitchAcknowledged)
         std::string name;
         std::function<void(SwitchSimConfig&)> sim;
         int blocksStored; // signalled once the switch stored this many blocks; 0: in the handshake
+        bool ifNewer;     // signalled during --if-newer's version read, which one signal ends
     } cases[] = {
         // The second model header is out; the go-ahead is slow to come.
-        {"in the handshake", [](SwitchSimConfig& c) { c.goAheadDelay = 4000ms; }, 0},
-        {"mid-image", [](SwitchSimConfig& c) { c.flashWriteDelay = 20000us; }, 4},
+        {"in the handshake", [](SwitchSimConfig& c) { c.goAheadDelay = 4000ms; }, 0, false},
+        {"mid-image", [](SwitchSimConfig& c) { c.flashWriteDelay = 20000us; }, 4, false},
+        // The switch answered the probe, not (yet) the version request.
+        {"in the version read", [](SwitchSimConfig& c) { c.answerProbeUntil = 1; }, 0, true},
     };
     FirmwareTestFiles files;
     const Bytes image = F::RecordedImage(65536, 9);
@@ -279,24 +282,33 @@ TEST(CliDecision, AnAbortedUpgradeSaysWhatTheSwitchAcknowledged)
         SwitchSimConfig config;
         c.sim(config);
         auto sim = StartSim(config);
-        CliChild child({"--json", "--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes", path});
+        std::vector<std::string> args = {"--json", "--map", "COM1=" + sim->DevicePath(), "upgrade", "--port", "COM1", "--yes"};
+        if (c.ifNewer)
+            args.push_back("--if-newer");
+        args.push_back(path);
+        CliChild child(args);
         ASSERT_TRUE(sim->WaitForReport(
             [&c](const SwitchSimReport& r) {
-                return c.blocksStored > 0 ? r.blocksStored >= c.blocksStored : r.frames.size() >= 6;
+                return c.blocksStored > 0 ? r.blocksStored >= c.blocksStored
+                                          : r.frames.size() >= (c.ifNewer ? 2u : 6u);
             },
             30s));
         child.Signal(SIGTERM);
-        ASSERT_TRUE(child.WaitForErr("press Ctrl-C again to abort", 30s)) << child.ErrSoFar();
-        child.Signal(SIGTERM);
+        if (!c.ifNewer) {
+            ASSERT_TRUE(child.WaitForErr("press Ctrl-C again to abort", 30s)) << child.ErrSoFar();
+            child.Signal(SIGTERM);
+        }
         const CliRunner::Result result = child.Wait();
         SCOPED_TRACE(c.name + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err);
         EXPECT_EQ(result.exitCode, 143);
         const nlohmann::json json = OnlyObject(result);
         EXPECT_EQ(json.value("outcome", ""), "interrupted");
         EXPECT_EQ(json.value("exit_code", -1), 143);
-        // What was known before the interrupt is kept.
+        // What was known before the interrupt is kept: the port the switch
+        // answered on, the file, how long the run had taken.
         EXPECT_EQ(json["port"], (nlohmann::json{{"name", "COM1"}, {"device", sim->DevicePath()}}));
         EXPECT_EQ(json["file"].value("size", 0u), image.size());
+        EXPECT_GT(json.value("seconds", 0.0), 0.0);
 
         const SwitchSimReport report = sim->Report();
         const auto bytesSent = json.value("bytes_sent", 0u);
