@@ -29,11 +29,6 @@ inline constexpr int kProbeScanFoundNothing = 10;
 inline constexpr int kProbeNamedPortSilent = 0;
 inline constexpr int kProbeNamedPortFailed = 20;
 
-// A switch that stops answering data blocks altogether would otherwise keep
-// the transfer resending for ever with the controls disabled: after this long
-// without a single reply byte the run fails like a block rejected too often.
-inline constexpr std::chrono::milliseconds kBlockSilenceLimit{3000};
-
 // The log trim rule: once logLineCount reaches kTrimLineLimit, pause 800 ms,
 // empty the log, show it and reset the count. The front ends' TrimLog() calls
 // this.

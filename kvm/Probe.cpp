@@ -9,12 +9,9 @@
 
 namespace {
 
-constexpr int kBaudRate = 115200;
-constexpr int kOpenTimeoutMs = 1000;
-
-// A probe is tried at most this often on the first port that opens; the
-// count is kept per call, not per port.
-constexpr int kProbeAttempts = 4;
+using WireProtocol::kBaudRate;
+using WireProtocol::kOpenTimeoutMs;
+using WireProtocol::kProbeAttempts;
 
 } // namespace
 

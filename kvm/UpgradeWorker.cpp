@@ -12,20 +12,15 @@
 
 namespace {
 
+using WireProtocol::kBlockSilenceLimit;
 using WireProtocol::kGoAhead;
+using WireProtocol::kGoAheadPause;
+using WireProtocol::kGoAheadWaits;
+using WireProtocol::kReadyProbes;
+using WireProtocol::kRejectionLimit;
+using WireProtocol::kResearchAttempts;
+using WireProtocol::kSilentAttemptFloor;
 
-constexpr int kResearchAttempts = 3;
-constexpr int kReadyProbes = 3;
-constexpr std::uint8_t kGoAheadWaits = 3;
-constexpr auto kGoAheadPause = std::chrono::milliseconds(500);
-// What a silent block attempt costs on a live line: the first byte of a reply
-// is awaited for twice each wait. A line that has gone away answers every
-// read at once; without this floor the resends would spin and flood the
-// front end with updates until the silence limit.
-constexpr auto kSilentAttemptFloor =
-    std::chrono::milliseconds(2 * (WireProtocol::kBlockReplyWaitMs + WireProtocol::kBlockLateReplyWaitMs));
-// A rejected block is sent again until retryCount passes this.
-constexpr std::uint8_t kRejectionLimit = 4;
 constexpr int kProgressDotStep = 15;
 constexpr int kProgressDotsMax = 12;
 

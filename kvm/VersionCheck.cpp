@@ -7,8 +7,9 @@
 
 namespace {
 
-constexpr int kVersionRequests = 3;
-constexpr auto kVersionReplyPause = std::chrono::milliseconds(800);
+using WireProtocol::kVersionReplyPause;
+using WireProtocol::kVersionRequests;
+
 constexpr std::uint8_t kNoFirmwareHalfModel = 10;
 
 const char kDashes53[] = "-----------------------------------------------------";

@@ -7,19 +7,10 @@
 
 namespace {
 
-// Wait per byte while draining: a one-byte read then gives up after 2 ms of
-// silence.
-constexpr int kDrainTimeoutMs = 1;
-// Wait between the bytes of one reply: a reply ends at a gap of about 20 ms.
-constexpr int kInterByteTimeoutMs = 10;
-
-// A line that never falls silent (a babbling device, a wrong cable) would
-// keep the drain reading for ever, so it stops after this many bytes or this
-// long. The frame is then not sent at all: the babble's next byte could pass
-// for the reply (a stray F0 for the acknowledgement of a data block), so the
-// caller must count the attempt as failed.
-constexpr int kDrainMaxBytes = 4096;
-constexpr std::chrono::milliseconds kDrainMaxTime{500};
+using WireProtocol::kDrainMaxBytes;
+using WireProtocol::kDrainMaxTime;
+using WireProtocol::kDrainTimeoutMs;
+using WireProtocol::kInterByteTimeoutMs;
 
 // True when the line fell silent (or has nothing more to give: a closed or
 // hung-up port), false when the drain hit its bound.

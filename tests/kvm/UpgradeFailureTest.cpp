@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "serial/WireProtocol.h"
 #include "tests/support/FirmwareTestFiles.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using WireProtocol::kBlockSilenceLimit;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
