@@ -331,7 +331,7 @@ TEST(CliCheck, OneFileForBothStreamsKeepsTheLinesWhole)
     std::ostringstream text;
     text << in.rdbuf();
     EXPECT_NE(text.str().find("Opening COM1 ....................[ Failed ]\nCOM1 (" +
-                              files.PathOf("missing") + "): no such device\n"
+                              files.PathOf("missing") + "): no such device (unplugged, or another name since it was plugged in again: see --list-ports)\n"
                               "Opening COM2 ....................[   OK   ]\n"),
               std::string::npos)
         << text.str();

@@ -42,7 +42,7 @@ TEST(Verdict, ProbeFailuresByCause)
          "no serial port to scan"},
         // A port that opened and stayed silent outweighs one that did not open.
         {"scan: silent and denied", kProbeScanFoundNothing, {Failure("COM1", K::PermissionDenied)}, 1, "", 6,
-         "1 port opened and stayed silent; COM1 (/dev/COM1): permission denied"},
+         "1 port opened and stayed silent (is the upgrade cable in the switch's upgrade port, and the switch powered?); COM1 (/dev/COM1): permission denied"},
         {"scan: silent and busy", kProbeScanFoundNothing, {Failure("COM4", K::Busy)}, 2, "", 5,
          "COM4 (/dev/COM4): device busy (held by another program); no switch answered elsewhere (2 ports"},
         // A busy port is the likeliest reason among those that did not open.
