@@ -69,8 +69,16 @@ int ReceiveReply(CSerialPort* port, std::uint8_t* buffer, int firstByteTimeoutMs
     int count = 1;
     while (count < kReplyBufferSize) {
         if (!port->Read(buffer + count, 1))
-            break;
+            return count;
         ++count;
+    }
+    // A reply that fills the buffer has not ended yet. A line that goes on
+    // without the reply's gap (a babbling far end, whose bytes an adapter's
+    // packets or a stalled sender break up into gaps too short for it) gave
+    // no reply at all: its next F0 would pass for a block's acknowledgement.
+    if (!Drain(*port)) {
+        buffer[0] = kNoReplyMarker;
+        return 0;
     }
     return count;
 }

@@ -20,7 +20,10 @@ int SendFrame(CSerialPort* port, const std::uint8_t* payload, int length);
 
 // Collects one reply into buffer (256 bytes): byte 0 is 0xF1 until a first
 // byte arrives within the first-byte wait; the reply ends at a gap of about
-// 20 ms. Returns the number of bytes stored, 0 when none arrived.
+// 20 ms. A longer reply is cut at the buffer's end and read on to its gap;
+// one that finds no gap within the drain's bounds is a line that never falls
+// silent, and no reply. Returns the number of bytes stored, 0 when none
+// arrived (or the line babbled).
 int ReceiveReply(CSerialPort* port, std::uint8_t* buffer, int firstByteTimeoutMs);
 
 // True when code is in the zero-terminated accept set.

@@ -133,6 +133,24 @@ INSTANTIATE_TEST_SUITE_P(
                       c.lineTiming = true;
                   },
                   std::nullopt},
+        // Through a USB adapter the same babble comes in packets a few
+        // milliseconds apart, gaps the drain takes for silence: a block the
+        // switch missed must not be credited to the babble's F0s.
+        FaultCase{"BabblesF0ThroughAnAdapterAndABlockIsMissed",
+                  [](SwitchSimConfig& c) {
+                      c.babbleAfterGoAhead = 0xF0;
+                      c.lineTiming = true;
+                      c.adapterHold = 16ms;
+                      c.ignoreBlock = 1;
+                  },
+                  false},
+        FaultCase{"BabblesF0AtLineSpeedAndABlockIsMissed",
+                  [](SwitchSimConfig& c) {
+                      c.babbleAfterGoAhead = 0xF0;
+                      c.lineTiming = true;
+                      c.ignoreBlock = 1;
+                  },
+                  std::nullopt},
         // The end-of-image frame cannot be written: the switch never took the image.
         FaultCase{"HangsUpAfterTheLastAck", [](SwitchSimConfig& c) { c.hangUpAfterLastAck = true; }, false}),
     [](const auto& info) { return std::string(info.param.name); });
