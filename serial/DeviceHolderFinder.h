@@ -4,8 +4,10 @@
 #include <optional>
 #include <string>
 
-// Which process holds a terminal device open: asked once, when an open
-// failed because the device is busy, so that the user learns what to stop.
+// Which process holds a terminal device open: asked at every open, since
+// another program on the line (one that took no lock) must keep us off it,
+// and when an open failed because the device is busy, so that the user
+// learns what to stop.
 // Reads /proc only (each process's descriptors, its command name, the
 // advisory locks); nothing is opened or waited on, and another user's
 // processes, hidden from non-root, are passed over.
