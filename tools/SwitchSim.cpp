@@ -3,15 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -100,72 +97,13 @@ bool SwitchSim::Start(std::string* error)
         return false;
     }
 
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0) {
-        SetError(error, "posix_openpt");
+    if (!m_pty.Open(m_config.linkPath, error))
         return false;
-    }
-    char name[128];
-    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 ||
-        ::ptsname_r(m_master, name, sizeof name) != 0) {
-        SetError(error, "pseudo-terminal set-up");
+    if (::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        SetError(error, "pipe");
+        m_pty.Close();
         CloseFds();
         return false;
-    }
-    m_devicePath = name;
-
-    // Raw at once: a host that opens the line before setting it up must not
-    // see its bytes echoed or translated. The settings stay with the
-    // terminal while the master is open; the slave is not kept: a host that
-    // finds another holder of its port refuses it, as it should.
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    if (slave < 0 || ::tcgetattr(slave, &tio) != 0) {
-        SetError(error, "open " + m_devicePath);
-        if (slave >= 0)
-            ::close(slave);
-        CloseFds();
-        return false;
-    }
-    ::cfmakeraw(&tio);
-    ::cfsetispeed(&tio, B115200);
-    ::cfsetospeed(&tio, B115200);
-    tio.c_cflag |= CLOCAL | CREAD | CSTOPB;
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    const bool set = ::tcsetattr(slave, TCSANOW, &tio) == 0;
-    ::close(slave);
-    if (!set) {
-        SetError(error, "tcsetattr " + m_devicePath);
-        CloseFds();
-        return false;
-    }
-
-    int flags = ::fcntl(m_master, F_GETFL);
-    if (flags < 0 || ::fcntl(m_master, F_SETFL, flags | O_NONBLOCK) != 0 ||
-        ::pipe2(m_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        SetError(error, "pseudo-terminal set-up");
-        CloseFds();
-        return false;
-    }
-
-    if (!m_config.linkPath.empty()) {
-        struct stat st {};
-        if (::lstat(m_config.linkPath.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) {
-                if (error)
-                    *error = m_config.linkPath + " exists and is not a symbolic link";
-                CloseFds();
-                return false;
-            }
-            ::unlink(m_config.linkPath.c_str());
-        }
-        if (::symlink(m_devicePath.c_str(), m_config.linkPath.c_str()) != 0) {
-            SetError(error, "symlink " + m_config.linkPath);
-            CloseFds();
-            return false;
-        }
-        m_linkMade = true;
     }
 
     {
@@ -197,20 +135,12 @@ void SwitchSim::Stop()
         }
         m_thread.join();
     }
+    m_pty.Close();
     CloseFds();
-    if (m_linkMade) {
-        // Only our own link goes: someone may have replaced it meanwhile.
-        char target[PATH_MAX];
-        ssize_t n = ::readlink(m_config.linkPath.c_str(), target, sizeof target - 1);
-        if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == m_devicePath)
-            ::unlink(m_config.linkPath.c_str());
-        m_linkMade = false;
-    }
 }
 
 void SwitchSim::CloseFds()
 {
-    CloseFd(m_master);
     CloseFd(m_wakePipe[0]);
     CloseFd(m_wakePipe[1]);
 }
@@ -226,23 +156,6 @@ bool SwitchSim::WaitForReport(const std::function<bool(const SwitchSimReport&)>&
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return condition(m_protocol.Report()); });
-}
-
-bool SwitchSim::WaitForEndOfImage(std::chrono::milliseconds timeout) const
-{
-    return WaitForReport([](const SwitchSimReport& r) { return r.endOfImage; }, timeout);
-}
-
-bool SwitchSim::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const
-{
-    return WaitForReport([count](const SwitchSimReport& r) { return r.frames.size() >= count; },
-                         timeout);
-}
-
-bool SwitchSim::WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const
-{
-    return WaitForReport([count](const SwitchSimReport& r) { return r.endOfImageCount >= count; },
-                         timeout);
 }
 
 void SwitchSim::Run()
@@ -272,7 +185,7 @@ void SwitchSim::Run()
         CheckHostPresent(now);
 
         Clock::time_point deadline = Clock::time_point::max();
-        if (m_master >= 0) {
+        if (m_pty.Master() >= 0) {
             deadline = frameDeadline;
             if (m_hostAbsent)
                 deadline = std::min(deadline, m_hostCheck);
@@ -284,10 +197,10 @@ void SwitchSim::Run()
                 deadline = std::min(deadline, m_nextAckCheck);
         }
 
-        pollfd fds[2] = {{m_wakePipe[0], POLLIN, 0}, {m_master, POLLIN, 0}};
+        pollfd fds[2] = {{m_wakePipe[0], POLLIN, 0}, {m_pty.Master(), POLLIN, 0}};
         if (m_outBlocked)
             fds[1].events |= POLLOUT;
-        nfds_t count = m_master >= 0 && !m_hostAbsent ? 2 : 1;
+        nfds_t count = m_pty.Master() >= 0 && !m_hostAbsent ? 2 : 1;
         timespec timeout{};
         timespec* timeoutPtr = nullptr;
         if (deadline != Clock::time_point::max()) {
@@ -309,7 +222,7 @@ void SwitchSim::Run()
             if (fds[1].revents & POLLOUT)
                 m_outBlocked = false;
             if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-                ssize_t n = ::read(m_master, buffer, sizeof buffer);
+                ssize_t n = ::read(m_pty.Master(), buffer, sizeof buffer);
                 if (n > 0) {
                     {
                         std::lock_guard<std::mutex> lock(m_mutex);
@@ -332,12 +245,9 @@ void SwitchSim::Run()
 
 void SwitchSim::CheckHostPresent(Clock::time_point now)
 {
-    if (!m_hostAbsent || m_master < 0 || now < m_hostCheck)
+    if (!m_hostAbsent || m_pty.Master() < 0 || now < m_hostCheck)
         return;
-    // The hang-up that poll() reports stays until a host opens the line;
-    // what a host wrote before it closed again is still read (POLLIN).
-    pollfd p{m_master, POLLIN, 0};
-    if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN)) {
+    if (m_pty.NoHost()) {
         m_hostCheck = now + kHostAbsentRecheck;
         return;
     }
@@ -384,7 +294,7 @@ void SwitchSim::Queue(const std::vector<std::uint8_t>& bytes, Clock::time_point 
 
 void SwitchSim::WriteDue(Clock::time_point now)
 {
-    if (m_master < 0 || m_outBlocked)
+    if (m_pty.Master() < 0 || m_outBlocked)
         return;
     std::uint8_t chunk[4096];
     std::size_t count = 0;
@@ -394,7 +304,7 @@ void SwitchSim::WriteDue(Clock::time_point now)
     }
     if (count == 0)
         return;
-    ssize_t n = ::write(m_master, chunk, count);
+    ssize_t n = ::write(m_pty.Master(), chunk, count);
     if (n < 0) {
         if (errno == EAGAIN)
             m_outBlocked = true;
@@ -415,7 +325,7 @@ void SwitchSim::Babble(Clock::time_point now)
         BabbleAtLineRate(now);
         return;
     }
-    if (!(m_config.babble || m_babbling) || m_master < 0 || now < m_nextBabble)
+    if (!(m_config.babble || m_babbling) || m_pty.Master() < 0 || now < m_nextBabble)
         return;
     m_nextBabble += kBabbleInterval;
     if (m_nextBabble < now)
@@ -427,7 +337,7 @@ void SwitchSim::Babble(Clock::time_point now)
     const std::size_t count = m_babbling ? kFastBabbleChunk : kBabbleChunk;
     std::memset(noise, m_babbling ? *m_config.babbleAfterGoAhead : kNoise, count);
     // Nobody may be reading: the noise that does not fit is simply lost.
-    ssize_t ignored = ::write(m_master, noise, count);
+    ssize_t ignored = ::write(m_pty.Master(), noise, count);
     (void)ignored;
 }
 
@@ -463,7 +373,7 @@ SwitchSim::Clock::time_point SwitchSim::NextBabble() const
 
 void SwitchSim::BabbleAtLineRate(Clock::time_point now)
 {
-    if (m_master < 0)
+    if (m_pty.Master() < 0)
         return;
     // The babble fills the line up to a queued reply's first byte; the reply
     // goes out whole and the babble follows it.
@@ -487,32 +397,22 @@ void SwitchSim::BabbleAtLineRate(Clock::time_point now)
     std::uint8_t bytes[kBabbleChunk];
     std::memset(bytes, *m_config.babbleAfterGoAhead, count);
     // A full line loses what does not fit, as a host's overrun UART would.
-    ssize_t ignored = ::write(m_master, bytes, count);
+    ssize_t ignored = ::write(m_pty.Master(), bytes, count);
     (void)ignored;
 }
 
 void SwitchSim::CheckLastAckTaken(Clock::time_point now)
 {
-    if (!m_lastAckPending || m_master < 0 || !m_out.empty() || now < m_nextAckCheck)
+    if (!m_lastAckPending || m_pty.Master() < 0 || !m_out.empty() || now < m_nextAckCheck)
         return;
     if (m_lastAckGiveUp == Clock::time_point{})
         m_lastAckGiveUp = now + kAckReadLimit;
     // A pseudo-terminal's hang-up throws away the host's unread input, where
     // a real line's leaves it to be read: wait until the host has taken the
-    // ack. poll() first moves what the master wrote into that queue, so an
-    // ack still on its way counts as unread. The host's queue is seen
-    // through a descriptor of our own, opened for the look only; where that
-    // is refused (a host's exclusive flag keeps out all but root), the host
-    // is given a few milliseconds, well inside its 20 ms wait for more reply.
-    const int slave = ::open(m_devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    bool unread = false;
-    if (slave >= 0) {
-        pollfd p{slave, POLLIN, 0};
-        unread = ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
-        ::close(slave);
-    } else {
-        unread = now < m_lastAckGiveUp - kAckReadLimit + kAckBlindGrace;
-    }
+    // ack. Where the host's queue cannot be looked at, the host is given a
+    // few milliseconds, well inside its 20 ms wait for more reply.
+    const std::optional<bool> seen = m_pty.HostHasUnread();
+    const bool unread = seen ? *seen : now < m_lastAckGiveUp - kAckReadLimit + kAckBlindGrace;
     if (unread && now < m_lastAckGiveUp) {
         m_nextAckCheck = now + kAckCheckInterval;
         return;
@@ -526,7 +426,7 @@ void SwitchSim::HangUp()
     m_lastAckPending = false;
     m_babbleArmed = false;
     // Closing the master takes the device node away.
-    CloseFd(m_master);
+    m_pty.CloseMaster();
     m_out.clear();
     m_outBlocked = false;
     {

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "tools/PseudoTerminal.h"
 #include "tools/SwitchProtocol.h"
 #include "tools/SwitchSimConfig.h"
 #include "tools/SwitchSimReport.h"
@@ -18,9 +19,9 @@
 // A KVM switch on the master side of a pseudo-terminal. The slave side's path
 // (DevicePath) is what the host opens, e.g. through --map COM1=<path>.
 //
-// The switch's protocol is SwitchProtocol's; this is the line it runs on: a
-// thread that feeds it what the host writes, with the moment it was read,
-// and writes its replies when they are due.
+// The switch's protocol is SwitchProtocol's, the line a PseudoTerminal; this
+// is what joins them: a thread that feeds the protocol what the host writes,
+// with the moment it was read, and writes its replies when they are due.
 //
 // The line's part of the faults: babbleAfterGoAhead starts once the go-ahead
 // has been written and goes on until the line is closed (replies still go
@@ -38,15 +39,24 @@ public:
     bool Start(std::string* error = nullptr);
     void Stop(); // quit, wake, join; removes the symlink
 
-    const std::string& DevicePath() const { return m_devicePath; }
+    const std::string& DevicePath() const { return m_pty.DevicePath(); }
     SwitchSimReport Report() const;          // a copy, taken under the lock
 
     // For tests: block until the condition holds or the time-out passes.
-    bool WaitForEndOfImage(std::chrono::milliseconds timeout) const;
-    bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const;
-    bool WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const;
     bool WaitForReport(const std::function<bool(const SwitchSimReport&)>& condition,
                        std::chrono::milliseconds timeout) const;
+    bool WaitForEndOfImage(std::chrono::milliseconds timeout) const
+    {
+        return WaitForReport([](const SwitchSimReport& r) { return r.endOfImage; }, timeout);
+    }
+    bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const
+    {
+        return WaitForReport([count](const SwitchSimReport& r) { return r.frames.size() >= count; }, timeout);
+    }
+    bool WaitForEndOfImageCount(int count, std::chrono::milliseconds timeout) const
+    {
+        return WaitForReport([count](const SwitchSimReport& r) { return r.endOfImageCount >= count; }, timeout);
+    }
 
 private:
     using Clock = SwitchProtocol::Clock;
@@ -70,7 +80,6 @@ private:
     void HangUp();
 
     std::atomic<bool> m_quit{false};
-    bool m_linkMade = false;
 
     // Run's own state: touched by the switch's thread only.
     bool m_hangUpNow = false;
@@ -90,8 +99,7 @@ private:
     Clock::time_point m_hostCheck{};
 
     SwitchSimConfig m_config;
-    std::string m_devicePath;
-    int m_master = -1;
+    PseudoTerminal m_pty; // the switch's end of the line
     int m_wakePipe[2] = {-1, -1};
     std::thread m_thread;
     mutable std::mutex m_mutex;
