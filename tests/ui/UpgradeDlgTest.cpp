@@ -839,9 +839,9 @@ void UpgradeDlgTest::closeRefusedDuringRun_data()
     QTest::addColumn<bool>("upgrade");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("endStatus");
-    QTest::newRow("upgrade") << true << QString::fromLatin1(CUpgradeDlg::kCloseRefusedText)
+    QTest::newRow("upgrade") << true << QString::fromLatin1(SystemTexts::kCloseRefusedText)
                              << QStringLiteral("Upgrade complete!");
-    QTest::newRow("check version") << false << QString::fromLatin1(CUpgradeDlg::kCloseRefusedCheckText)
+    QTest::newRow("check version") << false << QString::fromLatin1(SystemTexts::kCloseRefusedCheckText)
                                    << QStringLiteral("KVM version read from COM1");
 }
 
@@ -880,7 +880,7 @@ void UpgradeDlgTest::closeRefusedDuringRun()
     QTest::keyClick(&dlg, Qt::Key_Escape);
     dlg.reject();
     QVERIFY(dlg.isVisible());
-    const QString shown = QString::fromLatin1(CUpgradeDlg::kCaption) + ": " + reason;
+    const QString shown = QString::fromLatin1(SystemTexts::kCaption) + ": " + reason;
     QCOMPARE(warnings, QStringList({shown, shown, shown}));
     QCOMPARE(dlg.StatusLineText(), status);
 

@@ -663,7 +663,7 @@ TEST_F(Win32DialogOnTheLine, CloseRefusedDuringTheRun)
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(PumpUntil(dialog, [&] { return warnings.size() >= 2; }, std::chrono::seconds(10)));
     EXPECT_TRUE(IsWindow(dialog));
-    const std::string reason = std::string(CUpgradeDlg::kCaption) + ": " + CUpgradeDlg::kCloseRefusedText;
+    const std::string reason = std::string(SystemTexts::kCaption) + ": " + SystemTexts::kCloseRefusedText;
     EXPECT_EQ(warnings, (std::vector<std::string>{reason, reason}));
 
     dlg.Release();
