@@ -303,6 +303,11 @@ void CliServices::ShowWarning(const std::string& text, const std::string& captio
     m_lines.FlushErr();
 }
 
+std::string CliServices::OutsideText(std::string_view text) const
+{
+    return PrintableText(text);
+}
+
 // Prints what the log gained since it was last shown; a log that was emptied
 // or replaced starts on a line of its own.
 void CliServices::SyncLog(const std::string& log)

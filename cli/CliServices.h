@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "cli/TerminalLines.h"
 #include "cli/TranscriptRecorder.h"
@@ -77,6 +78,10 @@ public:
     std::string PortSelection() override;
     bool Confirm(const std::string& text, const std::string& caption) override;
     void ShowWarning(const std::string& text, const std::string& caption) override;
+    // A name or a model text may hold an escape sequence that would retitle
+    // the terminal, or a line break that would split its line: their control
+    // bytes are written as \xNN (PrintableText).
+    std::string OutsideText(std::string_view text) const override;
 
 private:
     // All of these expect m_mutex held.

@@ -106,8 +106,9 @@ void KvmOperations::QueryVersion()
         m_services.SetStatus(SystemTexts::kNotFound);
     } else {
         const VersionReply kvm = VersionReply::Parse(reply, count);
+        const std::string model = m_services.OutsideText(kvm.Model());
         m_report.versionRead = true;
-        m_report.switchModel = kvm.Model();
+        m_report.switchModel = model;
         for (int n = 1; n <= 3; ++n)
             m_report.switchDate[n - 1] = kvm.DateField(n);
         const bool dateKnown = m_state.firmwareDateKnown == 1;
@@ -120,11 +121,11 @@ void KvmOperations::QueryVersion()
                                              m_state.modelText.c_str());
             m_state.logLineCount += 2;
             m_state.logText += m_state.Format("KVM : \t\t%02d-%02d-%02d \nModel : \t%s\n", kvm.DateField(1),
-                                              kvm.DateField(2), kvm.DateField(3), kvm.Model().c_str());
+                                              kvm.DateField(2), kvm.DateField(3), model.c_str());
             m_state.logLineCount += 4;
         } else {
             m_state.logText = m_state.Format("KVM Infomation\nModel : %s \nVersion : %02d-%02d-%02d",
-                                             kvm.Model().c_str(), kvm.DateField(1), kvm.DateField(2),
+                                             model.c_str(), kvm.DateField(1), kvm.DateField(2),
                                              kvm.DateField(3));
         }
 

@@ -13,7 +13,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
 #include "kvm/SystemTexts.h"
@@ -223,11 +222,10 @@ void CUpgradeDlg::UpdateData()
     });
 }
 
-void CUpgradeDlg::ApplyTexts(const QString& shownStatus, const QString& log, bool paintNow)
+void CUpgradeDlg::ApplyTexts(const QString& status, const QString& log, bool paintNow)
 {
-    // The status line shows file names and paths, which may hold any byte
-    // but "/": control bytes show as \xNN there as everywhere else.
-    const QString status = QString::fromStdString(PrintableText(shownStatus.toStdString()));
+    // The texts arrive decoded from UTF-8, a byte of no character as U+FFFD;
+    // a label takes no escape sequence, so nothing else needs hiding.
     // A long path is cut in the middle, keeping its start and the file's
     // name; the whole of it is in the tooltip.
     const QFontMetrics metrics(m_statusLabel->font());

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
 #include "kvm/SystemTexts.h"
@@ -294,10 +293,10 @@ void CUpgradeDlg::OnPosted(UINT message, WPARAM wParam, LPARAM lParam)
 
 void CUpgradeDlg::ApplyTexts(const std::string& status, const std::string& log)
 {
-    // The status line shows file names and paths, which may hold any byte:
-    // control bytes show as \xNN there as everywhere else.
+    // Names come in the ANSI code page, as the file box and the system give
+    // them, and a static control shows them so; it takes no escape sequence.
     const HWND statusLine = GetDlgItem(m_hWnd, IDC_STATUS);
-    SetWindowTextA(statusLine, FitToControl(statusLine, PrintableText(status)).c_str());
+    SetWindowTextA(statusLine, FitToControl(statusLine, status).c_str());
     SetDlgItemTextA(m_hWnd, IDC_LOG, log.c_str());
 }
 
