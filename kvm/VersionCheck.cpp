@@ -64,10 +64,8 @@ void KvmOperations::RunCheck()
         QueryVersion();
     else if (result == kProbeScanFoundNothing)
         ReportNoSwitch();
-    else if (result == kProbeNamedPortFailed)
-        ReportPortNotOpened();
     else
-        ReportNoResponse();
+        ReportNoResponse(); // a named port silent or not opened: the log says the same
 }
 
 void KvmOperations::QueryVersion()
@@ -171,16 +169,6 @@ void KvmOperations::ReportNoSwitch()
     else
         m_state.logText += m_state.Format("\n%s\nNo Available COM port on your computer.", kDashes56);
     m_services.SetStatus(SystemTexts::kAssignPort);
-    m_services.UpdateData();
-}
-
-// "Try Auto scan mode" is advice for a port that opened and stayed silent;
-// a port that never opened was never probed.
-void KvmOperations::ReportPortNotOpened()
-{
-    m_services.TrimLog();
-    m_state.logText += m_state.Format("Cannot open %s.\nIt is missing, in use by another program,\nor not permitted to this user.",
-                                      m_state.portName.c_str());
     m_services.UpdateData();
 }
 
