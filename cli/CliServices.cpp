@@ -5,32 +5,15 @@
 #include <istream>
 #include <ostream>
 
-#include "cli/Transcript.h"
 #include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
 
 namespace {
 
-constexpr int kBarWidth = 40;
-constexpr int kMinBarWidth = 10;
-constexpr int kBarDecoration = 8; // "[" "] " "nnn" " %"
-
 // How long a prompt whose read ended without an answer waits for the
 // interrupt that may have ended it.
 constexpr std::chrono::milliseconds kInterruptGrace{200};
-
-// Clears the terminal line the cursor is on and goes to its start.
-const char kEraseLine[] = "\r\033[K";
-
-std::string ProgressBar(int percent, int width)
-{
-    const int filled = percent * width / 100;
-    const std::string number = std::to_string(percent);
-    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-        std::string(static_cast<std::size_t>(width - filled), '-') + "] " +
-        std::string(3 - number.size(), ' ') + number + " %";
-}
 
 bool IsYes(const std::string& answer)
 {
@@ -41,29 +24,27 @@ bool IsYes(const std::string& answer)
 
 CliServices::CliServices(SharedState& state, std::ostream& out, std::ostream& err, std::istream& in,
                          bool errIsTerminal, bool inIsTerminal)
-    : m_state(state), m_out(&out), m_err(err), m_in(in), m_errIsTerminal(errIsTerminal),
-      m_inIsTerminal(inIsTerminal)
+    : m_state(state), m_in(in), m_errIsTerminal(errIsTerminal), m_inIsTerminal(inIsTerminal),
+      m_lines(out, err, errIsTerminal, m_recorder)
 {
 }
 
 void CliServices::SetSharedDestination(bool shared)
 {
     std::lock_guard lock(m_mutex);
-    m_shared = shared;
+    m_lines.SetShared(shared);
 }
 
 void CliServices::SetColumns(int columns)
 {
     std::lock_guard lock(m_mutex);
-    if (columns > 0)
-        m_columns = columns;
+    m_lines.SetColumns(columns);
 }
 
 void CliServices::SendOutputToErrorStream()
 {
     std::lock_guard lock(m_mutex);
-    m_out = &m_err;
-    m_shared = true;
+    m_lines.SendOutputToErrorStream();
 }
 
 void CliServices::SetQuiet(bool quiet)
@@ -75,7 +56,7 @@ void CliServices::SetQuiet(bool quiet)
 void CliServices::SetTranscript(Transcript* transcript)
 {
     std::lock_guard lock(m_mutex);
-    m_transcript = transcript;
+    m_recorder.SetTranscript(transcript);
 }
 
 void CliServices::SetPortSelection(const std::string& port)
@@ -101,11 +82,10 @@ void CliServices::PrintText(const std::string& text)
     std::lock_guard lock(m_mutex);
     if (m_closed)
         return;
-    RecordOut(text);
-    EmitOut(text);
-    DrawLive();
-    m_out->flush();
-    m_err.flush();
+    m_recorder.Out(text);
+    m_lines.Out(text);
+    m_lines.DrawLive();
+    m_lines.Flush();
 }
 
 void CliServices::PrintLine(const std::string& line)
@@ -113,13 +93,12 @@ void CliServices::PrintLine(const std::string& line)
     std::lock_guard lock(m_mutex);
     if (m_closed)
         return;
-    RecordOutBreak();
-    RecordOut(line + "\n");
-    StartOutLine();
-    EmitOut(line + "\n");
-    DrawLive();
-    m_out->flush();
-    m_err.flush();
+    m_recorder.OutBreak();
+    m_recorder.Out(line + "\n");
+    m_lines.StartOutLine();
+    m_lines.Out(line + "\n");
+    m_lines.DrawLive();
+    m_lines.Flush();
 }
 
 void CliServices::PrintError(const std::string& text)
@@ -127,9 +106,9 @@ void CliServices::PrintError(const std::string& text)
     std::lock_guard lock(m_mutex);
     if (m_closed)
         return;
-    ErrLine(text);
-    DrawLive();
-    m_err.flush();
+    m_lines.ErrLine(text);
+    m_lines.DrawLive();
+    m_lines.FlushErr();
 }
 
 void CliServices::QueueNote(const std::string& text)
@@ -142,12 +121,11 @@ void CliServices::QueueNote(const std::string& text)
     if (m_closed)
         return;
     SyncLog(log);
-    m_notes.push_back(text);
-    if (OutAtLineStart())
-        FlushNotes();
-    DrawLive();
-    m_out->flush();
-    m_err.flush();
+    m_lines.AddNote(text);
+    if (m_lines.OutAtLineStart())
+        m_lines.FlushNotes();
+    m_lines.DrawLive();
+    m_lines.Flush();
 }
 
 void CliServices::Finish()
@@ -159,13 +137,9 @@ void CliServices::Finish()
         return;
     SyncLog(log);
     EndOutput();
-    if (m_barActive) {
-        // The bar stays on the screen where it stopped, on a line of its own.
-        ErrLine(ProgressBar(m_lastPercent, kBarWidth));
-        m_barActive = false;
-    }
-    m_out->flush();
-    m_err.flush();
+    // The bar stays on the screen where it stopped, on a line of its own.
+    m_lines.LeaveBar();
+    m_lines.Flush();
 }
 
 void CliServices::Abandon(const std::string& text)
@@ -175,10 +149,9 @@ void CliServices::Abandon(const std::string& text)
         return;
     // The log is not read here: its writer may be in the middle of a change.
     EndOutput();
-    m_barActive = false;
-    ErrLine(text);
-    m_out->flush();
-    m_err.flush();
+    m_lines.DropBar();
+    m_lines.ErrLine(text);
+    m_lines.Flush();
     m_closed = true;
     m_abandoned.notify_all();
 }
@@ -203,15 +176,14 @@ void CliServices::UpdateData()
         // The status may hold a file's name or what the switch sent: an
         // escape sequence in it must not reach the terminal.
         if (!m_status.empty()) {
-            Record("stat", PrintableText(m_status));
+            m_recorder.Line("stat", PrintableText(m_status));
             if (!m_quiet)
-                ErrLine(PrintableText(m_status));
+                m_lines.ErrLine(PrintableText(m_status));
         }
         m_shownStatus = m_status;
     }
-    DrawLive();
-    m_out->flush();
-    m_err.flush();
+    m_lines.DrawLive();
+    m_lines.Flush();
 }
 
 void CliServices::TrimLog()
@@ -223,9 +195,8 @@ void CliServices::TrimLog()
         std::lock_guard lock(m_mutex);
         if (!m_closed) {
             SyncLog(log);
-            DrawLive();
-            m_out->flush();
-            m_err.flush();
+            m_lines.DrawLive();
+            m_lines.Flush();
         }
     }
     // Not under the mutex: the rule pauses and then calls UpdateData().
@@ -251,19 +222,18 @@ void CliServices::SetProgress(int percent)
     if (percent == m_lastPercent)
         return;
     if (m_lastPercent < 0 || percent / 10 > m_lastPercent / 10)
-        Record("prog", std::to_string(percent) + " %");
+        m_recorder.Line("prog", std::to_string(percent) + " %");
     m_lastPercent = percent;
     if (m_quiet)
         return;
     if (m_errIsTerminal) {
-        m_barActive = true;
-        DrawLive();
+        m_lines.ShowBar(percent);
     } else if (percent / 10 > m_lastStep) {
         // A line for every 10 % step reached, not one per percent.
         m_lastStep = percent / 10;
-        ErrLine("Progress: " + std::to_string(percent) + " %");
+        m_lines.ErrLine("Progress: " + std::to_string(percent) + " %");
     }
-    m_err.flush();
+    m_lines.FlushErr();
 }
 
 std::string CliServices::PortSelection()
@@ -280,29 +250,25 @@ bool CliServices::Confirm(const std::string& text, const std::string& caption)
             return false;
         if (m_assumeYes && m_quiet) {
             // Nothing is asked, so there is nothing to show.
-            Record("err", caption + ": " + text + " (--yes given: going ahead)");
+            m_recorder.Line("err", caption + ": " + text + " (--yes given: going ahead)");
             return true;
         }
         // A question is a break: the log's unfinished line is shown whole
         // first, not hidden behind the prompt.
-        StartOutLine();
-        ErrLine(caption + ": " + text);
+        m_lines.StartOutLine();
+        m_lines.ErrLine(caption + ": " + text);
         if (m_assumeYes) {
-            ErrLine("(--yes given: going ahead)");
-            m_err.flush();
+            m_lines.ErrLine("(--yes given: going ahead)");
+            m_lines.FlushErr();
             return true;
         }
         if (!m_inIsTerminal) {
             // Nobody to ask: an upgrade must never start unconfirmed.
-            ErrLine("No terminal to confirm on; give --yes to go ahead.");
-            m_err.flush();
+            m_lines.ErrLine("No terminal to confirm on; give --yes to go ahead.");
+            m_lines.FlushErr();
             return false;
         }
-        EraseLive();
-        m_err << "Continue? [y/N] ";
-        m_errAtLineStart = false;
-        m_out->flush();
-        m_err.flush();
+        m_lines.Ask("Continue? [y/N] ");
     }
 
     // The answer is awaited without the mutex: an interrupt must still be
@@ -320,10 +286,10 @@ bool CliServices::Confirm(const std::string& text, const std::string& caption)
             // The interrupt ends the process with its own status.
             m_abandoned.wait(lock, [] { return false; });
         }
-        m_err << "\n";
-        m_err.flush();
     }
-    m_errAtLineStart = true; // the user's Enter ended the prompt's line
+    // The user's Enter ended the prompt's line; without an answer, a line
+    // break does.
+    m_lines.AnswerEnded(!answered);
     return answered && IsYes(answer);
 }
 
@@ -332,9 +298,14 @@ void CliServices::ShowWarning(const std::string& text, const std::string& captio
     std::lock_guard lock(m_mutex);
     if (m_closed)
         return;
-    ErrLine(caption + ": " + text);
-    DrawLive();
-    m_err.flush();
+    m_lines.ErrLine(caption + ": " + text);
+    m_lines.DrawLive();
+    m_lines.FlushErr();
+}
+
+std::string CliServices::OutsideText(std::string_view text) const
+{
+    return PrintableText(text);
 }
 
 // Prints what the log gained since it was last shown; a log that was emptied
@@ -342,171 +313,29 @@ void CliServices::ShowWarning(const std::string& text, const std::string& captio
 void CliServices::SyncLog(const std::string& log)
 {
     if (log.size() >= m_shownLog.size() && log.compare(0, m_shownLog.size(), m_shownLog) == 0) {
-        RecordOut(log.substr(m_shownLog.size()));
-        if (!m_quiet)
-            EmitOut(log.substr(m_shownLog.size()));
+        Emit(log.substr(m_shownLog.size()));
     } else {
-        RecordOutBreak();
-        RecordOut(log);
+        m_recorder.OutBreak();
+        m_recorder.Out(log);
         if (!m_quiet) {
-            StartOutLine();
-            EmitOut(log);
+            m_lines.StartOutLine();
+            m_lines.Out(log);
         }
     }
     m_shownLog = log;
-    if (OutAtLineStart())
-        FlushNotes();
+    if (m_lines.OutAtLineStart())
+        m_lines.FlushNotes();
 }
 
-// Line by line, so that queued notes follow the first line that ends.
-void CliServices::EmitOut(const std::string& text)
+void CliServices::Emit(const std::string& text)
 {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t newline = text.find('\n', start);
-        const std::size_t end = newline == std::string::npos ? text.size() : newline + 1;
-        PutOut(text.substr(start, end - start));
-        if (OutAtLineStart())
-            FlushNotes();
-        start = end;
-    }
-}
-
-// piece holds at most one line break, at its end.
-void CliServices::PutOut(const std::string& piece)
-{
-    if (piece.empty())
-        return;
-    if (!m_shared) {
-        *m_out << piece;
-        m_outAtLineStart = piece.back() == '\n';
-        return;
-    }
-    m_outHeld += piece;
-    if (m_outHeld.back() == '\n') {
-        EraseLive();
-        *m_out << m_outHeld;
-        m_out->flush();
-        m_outHeld.clear();
-    }
-}
-
-bool CliServices::OutAtLineStart() const
-{
-    return m_shared ? m_outHeld.empty() : m_outAtLineStart;
-}
-
-void CliServices::StartOutLine()
-{
-    if (!OutAtLineStart())
-        EmitOut("\n");
+    m_recorder.Out(text);
+    if (!m_quiet)
+        m_lines.Out(text);
 }
 
 void CliServices::EndOutput()
 {
-    RecordOutBreak();
-    EraseLive();
-    if (m_shared && !m_outHeld.empty()) {
-        *m_out << m_outHeld << "\n";
-        m_outHeld.clear();
-    } else if (!m_shared && !m_outAtLineStart) {
-        *m_out << "\n";
-        m_outAtLineStart = true;
-    }
-    m_out->flush();
-    FlushNotes();
-}
-
-void CliServices::FlushNotes()
-{
-    std::vector<std::string> notes;
-    notes.swap(m_notes);
-    for (const std::string& note : notes)
-        ErrLine(note);
-}
-
-// A line on the error stream: never in the middle of another line, and never
-// on top of the live line, which is drawn again below it afterwards.
-void CliServices::ErrLine(const std::string& text)
-{
-    Record("err", text);
-    m_out->flush();
-    EraseLive();
-    if (!m_errAtLineStart)
-        m_err << "\n";
-    m_err << text << "\n";
-    m_errAtLineStart = true;
-}
-
-void CliServices::EraseLive()
-{
-    if (m_liveShown.empty())
-        return;
-    m_err << kEraseLine;
-    m_liveShown.clear();
-}
-
-void CliServices::DrawLive()
-{
-    // Only on a terminal, and not while a prompt waits on the line.
-    if (!m_errIsTerminal || !m_errAtLineStart)
-        return;
-    const std::string text = LiveText();
-    if (text == m_liveShown)
-        return;
-    if (text.empty()) {
-        EraseLive();
-        return;
-    }
-    m_err << kEraseLine << text;
-    m_liveShown = text;
-}
-
-// The held part of the output's line, then the bar, cut from the left to fit
-// the terminal's width: a line that wraps could no longer be erased.
-std::string CliServices::LiveText() const
-{
-    std::string held = m_shared ? m_outHeld : std::string();
-    std::replace(held.begin(), held.end(), '\t', ' ');
-    const int room = m_columns - 1;
-    std::string text = held;
-    if (m_barActive) {
-        int width = kBarWidth;
-        if (!held.empty()) {
-            width = std::clamp(room - static_cast<int>(held.size()) - 1 - kBarDecoration, kMinBarWidth,
-                               kBarWidth);
-            text += " ";
-        }
-        text += ProgressBar(m_lastPercent, width);
-    }
-    if (room > 0 && text.size() > static_cast<std::size_t>(room))
-        text.erase(0, text.size() - static_cast<std::size_t>(room));
-    return text;
-}
-
-// The transcript gets every line whole, whatever --quiet holds back.
-void CliServices::Record(const char* channel, const std::string& text)
-{
-    if (m_transcript != nullptr)
-        m_transcript->Line(channel, text);
-}
-
-void CliServices::RecordOut(const std::string& text)
-{
-    if (m_transcript == nullptr)
-        return;
-    m_recordHeld += text;
-    const std::size_t end = m_recordHeld.rfind('\n');
-    if (end == std::string::npos)
-        return;
-    m_transcript->Line("out", m_recordHeld.substr(0, end));
-    m_recordHeld.erase(0, end + 1);
-}
-
-void CliServices::RecordOutBreak()
-{
-    if (m_transcript == nullptr || m_recordHeld.empty())
-        return;
-    m_transcript->Line("out", m_recordHeld);
-    m_recordHeld.clear();
+    m_recorder.OutBreak();
+    m_lines.EndOutput();
 }

@@ -4,8 +4,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <vector>
+#include <string_view>
 
+#include "cli/TerminalLines.h"
+#include "cli/TranscriptRecorder.h"
 #include "kvm/DialogServices.h"
 
 struct SharedState;
@@ -16,15 +18,9 @@ class Transcript;
 // error stream (stderr), each on a line of its own. Every call may come from
 // the upgrade worker's thread; the streams are written under one mutex, so
 // writing to them must never block: main() hands it streams over an
-// OutputQueue, and an interrupt waits for that mutex too.
-//
-// On a terminal the progress is a bar on the error stream's last line (the
-// "live line"), redrawn in place; every other line on the error stream first
-// clears it and then draws it again below. Where both streams end up in the
-// same place (one terminal, or 2>&1 into one file), the output stream's
-// unfinished line is held back until it ends, so that no status line lands in
-// the middle of a log entry; on a terminal the held part is shown on the live
-// line meanwhile.
+// OutputQueue, and an interrupt waits for that mutex too. How the lines of
+// the two streams are kept apart, and the progress bar drawn, is
+// TerminalLines'; what goes to the --log transcript, TranscriptRecorder's.
 class CliServices : public DialogServices {
 public:
     // errIsTerminal: draw the progress as a bar redrawn in place, rather than
@@ -82,50 +78,34 @@ public:
     std::string PortSelection() override;
     bool Confirm(const std::string& text, const std::string& caption) override;
     void ShowWarning(const std::string& text, const std::string& caption) override;
+    // A name or a model text may hold an escape sequence that would retitle
+    // the terminal, or a line break that would split its line: their control
+    // bytes are written as \xNN (PrintableText).
+    std::string OutsideText(std::string_view text) const override;
 
 private:
     // All of these expect m_mutex held.
     void SyncLog(const std::string& log);
-    void EmitOut(const std::string& text);
-    void PutOut(const std::string& piece);
-    bool OutAtLineStart() const;
-    void StartOutLine();
+    // Text of the output stream's, for the transcript and, unless quiet, the stream.
+    void Emit(const std::string& text);
     void EndOutput();
-    void FlushNotes();
-    void ErrLine(const std::string& text);
-    void EraseLive();
-    void DrawLive();
-    std::string LiveText() const;
-    void Record(const char* channel, const std::string& text);
-    void RecordOut(const std::string& text);
-    void RecordOutBreak();
 
     SharedState& m_state;
-    std::ostream* m_out; // the error stream itself under --json
-    std::ostream& m_err;
     std::istream& m_in;
     const bool m_errIsTerminal;
     const bool m_inIsTerminal;
 
     mutable std::mutex m_mutex;
-    bool m_shared = false;
+    TranscriptRecorder m_recorder;
+    TerminalLines m_lines;
     bool m_quiet = false;
-    Transcript* m_transcript = nullptr;
-    std::string m_recordHeld; // the output's unfinished line, for the transcript
-    int m_columns = 80;
     bool m_closed = false; // after Abandon: nothing more is written
     std::condition_variable m_abandoned; // m_closed became true
     std::string m_status;
     std::string m_shownStatus;
     std::string m_shownLog;
-    std::string m_outHeld; // the output's unfinished line, held back when m_shared
-    bool m_outAtLineStart = true;
-    bool m_errAtLineStart = true;
-    std::vector<std::string> m_notes;
-    std::string m_liveShown; // what the live line shows now; empty = none
     std::string m_port = "AUTO";
     bool m_assumeYes = false;
-    bool m_barActive = false;
     int m_lastPercent = -1;
     int m_lastStep = 0; // tens of percent reported, without a terminal
 };

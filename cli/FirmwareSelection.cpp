@@ -3,21 +3,16 @@
 #include "cli/CliExitCodes.h"
 #include "cli/CliServices.h"
 #include "outcome/RunRecording.h"
+#include "firmware/FileName.h"
 #include "firmware/PrintableText.h"
 #include "kvm/FirmwareInfoText.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 
-std::string FileNamePart(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool SelectCommandFile(SharedState& state, CliServices& services, const std::string& file, bool verbose,
                        RunRecord& result)
 {
-    const std::string name = FileNamePart(file);
+    const std::string name = FileNameOf(file);
     const FileSelection selection = SelectFirmwareFile(state, services, file, name);
     const FirmwareFileResult& read = selection.read;
     if (!read.Ok() && read.error != FirmwareFileResult::Error::TooLarge) {

@@ -21,6 +21,3 @@ bool SelectCommandFile(SharedState& state, CliServices& services, const std::str
 // command will not do. Returns kExitInvalidFile.
 int RefuseFirmwareFile(SharedState& state, CliServices& services, const std::string& file,
                        const std::string& what);
-
-// The part of a path after its last "/": the name the loader parses.
-std::string FileNamePart(const std::string& path);

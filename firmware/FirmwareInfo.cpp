@@ -5,7 +5,6 @@
 
 #include "firmware/Crc16.h"
 #include "firmware/FirmwareFile.h"
-#include "firmware/PrintableText.h"
 
 namespace {
 
@@ -138,6 +137,7 @@ void ParseFileName(FirmwareInfo& info, std::string_view name)
     // A record that was found but failed the sum rule must not count as
     // present for the version check and the upgrade.
     info.infoBlock[0] = 0;
+    info.textsFromName = true;
 
     std::size_t pos = 0;
     bool dateFollows = false;
@@ -165,7 +165,6 @@ void ParseFileName(FirmwareInfo& info, std::string_view name)
             info.family = kFamilyPzn442;
             info.modelText = "PZN442";
         }
-        info.modelText = PrintableText(info.modelText);
         return;
     }
 
@@ -194,9 +193,6 @@ void ParseFileName(FirmwareInfo& info, std::string_view name)
     info.dateField2 = DateFieldValue(fields[1]);
     info.dateField3 = DateFieldValue(fields[2]);
     info.dateKnown = true;
-    // A name may hold any byte but "/"; the texts are shown on screens.
-    info.modelText = PrintableText(info.modelText);
-    info.versionText = PrintableText(info.versionText);
 }
 
 } // namespace

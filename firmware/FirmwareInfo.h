@@ -37,6 +37,10 @@ struct FirmwareInfo {
     // False for a refused file (and for one that could not be read).
     bool valid = true;
     Refusal refusal = Refusal::None;
+    // The model and version texts were read from the file's name, which may
+    // hold any byte but "/" (the version may instead be the loader's "Unable
+    // to recognize date."): the front end decides how they show.
+    bool textsFromName = false;
     // The length of the image that passed the checks; 0 when it was refused.
     // The upgrade keeps the checked bytes themselves and compares them.
     std::uint32_t checkedLength = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // What the operations need of a front end: the dialog implements it with its
 // controls, the command line with stdout/stderr.
@@ -46,4 +47,11 @@ public:
     // Calling thread only. A modal warning box with an OK button (the
     // loader's "File not exists!").
     virtual void ShowWarning(const std::string& text, const std::string& caption) = 0;
+
+    // Worker-safe. Text from outside (a file's name, the switch's model
+    // text) as this front end shows it, before it goes into the log, the
+    // status line or the report. A window's control takes no escape sequence,
+    // so by default the text stays as it is; a terminal does, and the command
+    // line writes control bytes as \xNN.
+    virtual std::string OutsideText(std::string_view text) const { return std::string(text); }
 };

@@ -109,7 +109,6 @@ private:
     void RunCheck();
     void QueryVersion();
     void ReportNoSwitch();
-    void ReportPortNotOpened();
     void ReportNoResponse();
     void ResetReport();
     void NoteSwitchPort(const std::string& portName);

@@ -47,6 +47,21 @@ void LoadFirmwareInfoFromBytes(SharedState& state, const std::string& fileName,
     StoreCheckedFirmware(state, ParseFirmware(bytes, size, fileName), bytes, size);
 }
 
+namespace {
+
+// A name's texts go into the log, the status line and the report as the
+// front end shows outside text; the loader's own words need no such care.
+FirmwareInfo ShownBy(const DialogServices& services, FirmwareInfo info)
+{
+    if (info.textsFromName) {
+        info.modelText = services.OutsideText(info.modelText);
+        info.versionText = services.OutsideText(info.versionText);
+    }
+    return info;
+}
+
+} // namespace
+
 FirmwareFileResult LoadFirmwareInfo(SharedState& state, DialogServices& services,
                                     const std::string& fileName)
 {
@@ -58,7 +73,8 @@ FirmwareFileResult LoadFirmwareInfo(SharedState& state, DialogServices& services
         services.ShowWarning(SystemTexts::kFileNotExists, SystemTexts::kWarningCaption);
         StoreFirmwareInfo(state, RefusedFirmware(FirmwareInfo::Refusal::Unreadable));
     } else {
-        StoreCheckedFirmware(state, ParseFirmware(image.data(), read.size, fileName), image.data(), read.size);
+        StoreCheckedFirmware(state, ShownBy(services, ParseFirmware(image.data(), read.size, fileName)), image.data(),
+                             read.size);
     }
     return read;
 }

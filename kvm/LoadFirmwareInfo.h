@@ -12,7 +12,8 @@ class DialogServices;
 
 // Checks the file at state.firmwarePath (CRC-16, info record, else the file
 // name) and leaves model, version, date fields, model index and family byte
-// in the shared state. fileName is the chosen file's name without folder.
+// in the shared state. fileName is the chosen file's name without folder;
+// what it gives for model and version goes through services.OutsideText.
 // The "File not exists!" box goes through services.ShowWarning.
 // Returns how reading the file ended, so that a front end can say why a file
 // "does not exist" (a directory, no permission, a pipe).
@@ -21,8 +22,9 @@ FirmwareFileResult LoadFirmwareInfo(SharedState& state, DialogServices& services
 
 // The same checks on a file that has already been read: bytes holds the
 // size bytes of the whole file. A size above kImageCapacity is refused like
-// a CRC failure without any byte being looked at. LoadFirmwareInfo ends here
-// once the file is in memory; the fuzz target calls it straight.
+// a CRC failure without any byte being looked at. The texts a name gives are
+// kept as its bytes are, with no front end to ask how to show them (the fuzz
+// target calls it).
 void LoadFirmwareInfoFromBytes(SharedState& state, const std::string& fileName,
                                const std::uint8_t* bytes, std::size_t size);
 

@@ -24,7 +24,7 @@ struct OperationReport {
     int probeResult = -1;       // a kProbe* code; -1 when no probe ran
     std::string portName;       // the COM name the switch answered on, or the one tried
     bool versionRead = false;
-    std::string switchModel;    // control bytes shown as \xNN
+    std::string switchModel;    // as the front end shows outside text (DialogServices::OutsideText)
     int switchDate[3] = {};     // in the order of the firmware's date fields
     VersionComparison comparison = VersionComparison::Unknown;
 

@@ -1,8 +1,20 @@
 #pragma once
 
-// The texts this utility shows through the operations, in one place. The
-// switch-facing wording stays as users know it, odd spellings included.
+// The texts this utility shows, the dialogs' and the operations', in one
+// place. The wording stays as users know it, odd spellings included.
 namespace SystemTexts {
+
+// The dialog's title, and the caption of the boxes it shows itself.
+inline constexpr const char* kCaption = "Tavrel Upgrade Utility";
+
+// The log pane before any file is chosen.
+inline constexpr const char* kUsageText =
+    "Usage:\n\t1. Connect upgrade cable to COM.\n\n\t2. Select firmware file.\n\n\t3. Click Upgrade button.";
+
+// Shown in a box instead of closing the dialog while an operation runs.
+inline constexpr const char* kCloseRefusedText = "Upgrade in progress - closing now could leave the KVM unusable.";
+inline constexpr const char* kCloseRefusedCheckText =
+    "Check Version in progress - the window can be closed when it ends.";
 
 // The verdict that ends a log entry.
 inline constexpr const char* kVerdictOk = "[   OK   ]";

@@ -65,10 +65,8 @@ void KvmOperations::RunCheck()
         QueryVersion();
     else if (result == kProbeScanFoundNothing)
         ReportNoSwitch();
-    else if (result == kProbeNamedPortFailed)
-        ReportPortNotOpened();
     else
-        ReportNoResponse();
+        ReportNoResponse(); // a named port silent or not opened: the log says the same
 }
 
 void KvmOperations::QueryVersion()
@@ -107,8 +105,9 @@ void KvmOperations::QueryVersion()
         m_services.SetStatus(SystemTexts::kNotFound);
     } else {
         const VersionReply kvm = VersionReply::Parse(reply, count);
+        const std::string model = m_services.OutsideText(kvm.Model());
         m_report.versionRead = true;
-        m_report.switchModel = kvm.Model();
+        m_report.switchModel = model;
         for (int n = 1; n <= 3; ++n)
             m_report.switchDate[n - 1] = kvm.DateField(n);
         const bool dateKnown = m_state.firmwareDateKnown == 1;
@@ -121,11 +120,11 @@ void KvmOperations::QueryVersion()
                                              m_state.modelText.c_str());
             m_state.logLineCount += 2;
             m_state.logText += m_state.Format("KVM : \t\t%02d-%02d-%02d \nModel : \t%s\n", kvm.DateField(1),
-                                              kvm.DateField(2), kvm.DateField(3), kvm.Model().c_str());
+                                              kvm.DateField(2), kvm.DateField(3), model.c_str());
             m_state.logLineCount += 4;
         } else {
             m_state.logText = m_state.Format("KVM Infomation\nModel : %s \nVersion : %02d-%02d-%02d",
-                                             kvm.Model().c_str(), kvm.DateField(1), kvm.DateField(2),
+                                             model.c_str(), kvm.DateField(1), kvm.DateField(2),
                                              kvm.DateField(3));
         }
 
@@ -171,16 +170,6 @@ void KvmOperations::ReportNoSwitch()
     else
         m_state.logText += m_state.Format("\n%s\nNo Available COM port on your computer.", kDashes56);
     m_services.SetStatus(SystemTexts::kAssignPort);
-    m_services.UpdateData();
-}
-
-// "Try Auto scan mode" is advice for a port that opened and stayed silent;
-// a port that never opened was never probed.
-void KvmOperations::ReportPortNotOpened()
-{
-    m_services.TrimLog();
-    m_state.logText += m_state.Format("Cannot open %s.\nIt is missing, in use by another program,\nor not permitted to this user.",
-                                      m_state.portName.c_str());
     m_services.UpdateData();
 }
 

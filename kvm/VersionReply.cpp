@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "firmware/PrintableText.h"
 #include "serial/FrameExchange.h"
 
 VersionReply VersionReply::Parse(const std::uint8_t* reply, int count)
@@ -15,7 +14,5 @@ VersionReply VersionReply::Parse(const std::uint8_t* reply, int count)
     }
     for (int offset = kModelOffset; offset < length && reply[offset] != 0; ++offset)
         parsed.m_model.push_back(static_cast<char>(reply[offset]));
-    // The switch's text reaches screens and terminals.
-    parsed.m_model = PrintableText(parsed.m_model);
     return parsed;
 }

@@ -20,7 +20,8 @@ public:
 
     // n: 1, 2 or 3, in the order of the firmware's date fields.
     int DateField(int n) const { return m_date[n - 1]; }
-    // Control bytes are shown as \xNN (see PrintableText).
+    // The bytes as the switch sent them; a front end shows them through
+    // DialogServices::OutsideText.
     const std::string& Model() const { return m_model; }
 
 private:

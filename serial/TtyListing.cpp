@@ -28,9 +28,14 @@ std::string Shown(const std::string& text)
     return shown;
 }
 
+// Appended, not a literal + temporary chain, which GCC 12 takes for an
+// overlapping copy (-Wrestrict) in optimised builds.
 std::string Quoted(const std::string& text)
 {
-    return "\"" + Shown(text) + "\"";
+    std::string quoted = "\"";
+    quoted += Shown(text);
+    quoted += '"';
+    return quoted;
 }
 
 // "/dev/ttyUSB0, driver ftdi_sio, USB 0403:6001, manufacturer "FTDI", ..."

@@ -109,8 +109,9 @@ TEST(CliDecision, ExitStatusAndJsonSayTheCause)
             EXPECT_NE(result.err.find("kvm-upgrade-cli: "), std::string::npos);
             EXPECT_NE(result.err.find(c.cause), std::string::npos);
         }
-        EXPECT_EQ(result.err.find("try Auto scan mode"), c.exitCode == 6 ? result.err.find("try Auto scan mode")
-                                                                         : std::string::npos);
+        // Each check here finds no switch on its named port, opened or not,
+        // and its log says the same for both; an upgrade stops before it.
+        EXPECT_EQ(result.err.find("try Auto scan mode") != std::string::npos, c.command == "check");
 
         // What the object says was acknowledged, the switch stored.
         const SwitchSimReport report = sim->Report();

@@ -37,7 +37,7 @@ TEST(FirmwareInfo, ParseGivesAPlainResult)
          Refusal::None},
         {"name without date", named, named.size(), "firmware.bin", "firmware.bin", "Unable to recognize date.", 1,
          false, 0, Refusal::None},
-        {"name with a control byte", named, named.size(), "a\x1b-1-2-3", "a\\x1b", "1-2-3", 2, true, 1,
+        {"name with a control byte", named, named.size(), "a\x1b-1-2-3", "a\x1b", "1-2-3", 2, true, 1,
          Refusal::None},
         {"CRC failure", damaged, damaged.size(), "r315-07-11-30.bin", "CRC error.",
          " You may not continue upgrade\n\twith this file.", 1, false, 0, Refusal::CrcFailure},

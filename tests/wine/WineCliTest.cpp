@@ -126,12 +126,16 @@ TEST_F(WineCli, ExitCodesWithoutASwitch)
     const std::string empty = WineHost::WindowsPath(files.Write("r315-07-11-30.bin", {}));
     const std::string zeros = WineHost::WindowsPath(files.Write("r315-07-11-30.img", F::Filler(512, 0)));
     const std::string good = WineHost::WindowsPath(files.Write("fw.bin", F::RecordedImage(512)));
+    const std::string recordLess = files.PathOf("hx5tra-7-12-25.bin");
+    ASSERT_EQ(ChildProcess({KVM_MAKE_FIRMWARE_PATH, "--no-record", "--size", "512", recordLess}).Wait().exitCode, 0);
     const struct {
         std::vector<std::string> args;
         int exitCode;
         const char* text; // in stdout or stderr
     } cases[] = {
         {{"info", good}, 0, "Model : PZN442"},
+        // No info record: model and date from the name after the path's last "\".
+        {{"info", WineHost::WindowsPath(recordLess)}, 0, "Model : PZN442\nVersion : 7-12-25"},
         {{"info", empty}, 2, "File is empty."},
         {{"info", zeros}, 2, "File holds only zero bytes."},
         // A device is never read as a file: NUL here, a COM port just as well.

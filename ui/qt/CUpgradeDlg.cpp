@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -14,19 +13,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
-#include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
+#include "kvm/SystemTexts.h"
+#include "ui/DialogCommands.h"
 #include "ui/qt/DialogUnits.h"
 #include "ui/qt/LogPane.h"
 #include "ui/qt/MessageBoxes.h"
 #include "ui/qt/kvm-upgrade.xpm"
 
 namespace {
-
-constexpr const char* kPortList[] = {"AUTO", "COM1", "COM2",  "COM3",  "COM4",  "COM5", "COM6",
-                                     "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"};
 
 // The controls that start operations; disabled together while one runs.
 constexpr int kOperationControls[] = {CUpgradeDlg::IDOK, CUpgradeDlg::IDC_UPGRADE,
@@ -71,8 +67,8 @@ void TagControl(QWidget* control, int id)
 CUpgradeDlg::CUpgradeDlg(SharedState& state, QWidget* parent)
     : QDialog(parent, kWindowFlags), m_state(state)
 {
-    m_status = kSelectFileText;
-    m_state.logText = kUsageText;
+    m_status = SystemTexts::kSelectFile;
+    m_state.logText = SystemTexts::kUsageText;
     m_icon = QIcon(QPixmap(kvm_upgrade_xpm));
 
     m_chooseFile = [this] { return DefaultChooseFile(); };
@@ -88,7 +84,7 @@ CUpgradeDlg::CUpgradeDlg(SharedState& state, QWidget* parent)
 
     UpdateData();
     setWindowIcon(m_icon);
-    for (const char* port : kPortList)
+    for (const char* port : kDialogPorts)
         m_portCombo->addItem(QString::fromLatin1(port));
     // The port last used, or the one the kept settings name; AUTO else.
     m_portCombo->setCurrentIndex(std::max(0, m_portCombo->findText(QString::fromStdString(m_state.portName))));
@@ -104,7 +100,7 @@ CUpgradeDlg::~CUpgradeDlg()
 
 void CUpgradeDlg::BuildControls()
 {
-    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowTitle(QString::fromLatin1(SystemTexts::kCaption));
     const QFont font = DialogFont();
     setFont(font);
     const DialogUnits units(font);
@@ -226,11 +222,10 @@ void CUpgradeDlg::UpdateData()
     });
 }
 
-void CUpgradeDlg::ApplyTexts(const QString& shownStatus, const QString& log, bool paintNow)
+void CUpgradeDlg::ApplyTexts(const QString& status, const QString& log, bool paintNow)
 {
-    // The status line shows file names and paths, which may hold any byte
-    // but "/": control bytes show as \xNN there as everywhere else.
-    const QString status = QString::fromStdString(PrintableText(shownStatus.toStdString()));
+    // The texts arrive decoded from UTF-8, a byte of no character as U+FFFD;
+    // a label takes no escape sequence, so nothing else needs hiding.
     // A long path is cut in the middle, keeping its start and the file's
     // name; the whole of it is in the tooltip.
     const QFontMetrics metrics(m_statusLabel->font());
@@ -312,24 +307,18 @@ void CUpgradeDlg::ShowWarning(const std::string& text, const std::string& captio
 
 void CUpgradeDlg::OnOK()
 {
-    m_state.versionText.clear();
-    m_state.modelText = m_state.versionText;
-
     const bool upgradeWasDisabled = !m_upgradeButton->isEnabled();
     m_upgradeButton->setEnabled(true);
     if (upgradeWasDisabled)
         EnableButtons();
 
-    const std::optional<QString> chosen = m_chooseFile ? m_chooseFile() : std::nullopt;
-    if (!chosen || chosen->isEmpty())
+    const std::optional<std::string> fileName = SelectFileCommand(m_state, *this, [this] {
+        const std::optional<QString> chosen = m_chooseFile ? m_chooseFile() : std::nullopt;
+        return chosen ? std::optional<std::string>(chosen->toStdString()) : std::nullopt;
+    });
+    if (!fileName)
         return;
-
-    m_fileName = QFileInfo(*chosen).fileName().toStdString();
-    SelectFirmwareFile(m_state, *this, chosen->toStdString(), m_fileName);
-    ShowFirmwareInfo(m_state, *this);
-    UpdateData();
-    SetStatus(m_fileName);
-    UpdateData();
+    m_fileName = *fileName;
     m_progress->setRange(0, 100);
 }
 
@@ -354,27 +343,16 @@ void CUpgradeDlg::accept()
         OnOK();
 }
 
-bool CUpgradeDlg::RefuseCloseWhileRunning()
-{
-    if (!m_ops || !m_ops->WorkerRunning())
-        return false;
-    // A box, not the status line: the worker owns that line and would
-    // overwrite the reason within milliseconds.
-    Warn(QString::fromLatin1(m_ops->UpgradeStarted() ? kCloseRefusedText : kCloseRefusedCheckText),
-         QString::fromLatin1(kCaption));
-    return true;
-}
-
 void CUpgradeDlg::reject()
 {
-    if (RefuseCloseWhileRunning())
+    if (RefuseCloseWhileRunning(m_ops.get(), *this))
         return;
     QDialog::reject();
 }
 
 void CUpgradeDlg::closeEvent(QCloseEvent* event)
 {
-    if (RefuseCloseWhileRunning()) {
+    if (RefuseCloseWhileRunning(m_ops.get(), *this)) {
         event->ignore();
         return;
     }

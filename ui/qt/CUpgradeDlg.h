@@ -10,7 +10,6 @@
 #include <string>
 
 #include "kvm/DialogServices.h"
-#include "kvm/SystemTexts.h"
 #include "ui/qt/DialogThreadQueue.h"
 
 class KvmOperations;
@@ -43,16 +42,6 @@ public:
     // Template size of the client area, in dialog units.
     static constexpr int kTemplateWidth = 275;
     static constexpr int kTemplateHeight = 109;
-
-    static constexpr const char* kCaption = "Tavrel Upgrade Utility";
-    static constexpr const char* kUsageText =
-        "Usage:\n\t1. Connect upgrade cable to COM.\n\n\t2. Select firmware file.\n\n\t3. Click Upgrade button.";
-    static constexpr const char* kSelectFileText = SystemTexts::kSelectFile;
-    // Shown in a box instead of closing while an operation runs.
-    static constexpr const char* kCloseRefusedText =
-        "Upgrade in progress - closing now could leave the KVM unusable.";
-    static constexpr const char* kCloseRefusedCheckText =
-        "Check Version in progress - the window can be closed when it ends.";
 
     explicit CUpgradeDlg(SharedState& state, QWidget* parent = nullptr);
     ~CUpgradeDlg() override;
@@ -118,7 +107,6 @@ private:
     void ApplyTexts(const QString& status, const QString& log, bool paintNow);
     void ApplyButtons(bool enabled);
     void BuildControls();
-    bool RefuseCloseWhileRunning();
 
     std::optional<QString> DefaultChooseFile();
     bool DefaultConfirmBox(const QString& text, const QString& caption);

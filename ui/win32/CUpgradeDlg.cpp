@@ -4,16 +4,12 @@
 
 #include <cstring>
 
-#include "firmware/PrintableText.h"
 #include "kvm/KvmOperations.h"
-#include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
 #include "kvm/SystemTexts.h"
+#include "ui/DialogCommands.h"
 
 namespace {
-
-constexpr const char* kPortList[] = {"AUTO", "COM1", "COM2",  "COM3",  "COM4",  "COM5", "COM6",
-                                     "COM7", "COM8", "COM9", "COM10", "COM11", "COM12"};
 
 // What the worker posts to the dialog's thread.
 constexpr UINT kTextsMessage = WM_APP + 1;   // lParam: the PostedTexts to show, freed there
@@ -27,13 +23,6 @@ constexpr UINT kLastPosted = kEnableMessage;
 constexpr int kPostAttempts = 2000;
 
 constexpr char kEllipsis[] = "...";
-
-// The name with extension and without folder.
-std::string FileNameOf(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The text as the status line can show it on one line: a file's path that
 // is too wide loses its middle, so that its start and the file's name stay.
@@ -67,7 +56,7 @@ std::string FitToControl(HWND control, const std::string& text)
 CUpgradeDlg::CUpgradeDlg(SharedState& state) : m_state(state), m_threadId(GetCurrentThreadId())
 {
     m_status = SystemTexts::kSelectFile;
-    m_state.logText = kUsageText;
+    m_state.logText = SystemTexts::kUsageText;
     m_icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
 
     m_chooseFile = [this] { return DefaultChooseFile(); };
@@ -173,7 +162,7 @@ BOOL CUpgradeDlg::OnInitDialog()
     UpdateData();
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
-    for (const char* port : kPortList)
+    for (const char* port : kDialogPorts)
         SendMessageA(m_portCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port));
     // The port last used, or the one the kept settings name; AUTO else.
     const LRESULT preset = SendMessageA(m_portCombo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
@@ -304,10 +293,10 @@ void CUpgradeDlg::OnPosted(UINT message, WPARAM wParam, LPARAM lParam)
 
 void CUpgradeDlg::ApplyTexts(const std::string& status, const std::string& log)
 {
-    // The status line shows file names and paths, which may hold any byte:
-    // control bytes show as \xNN there as everywhere else.
+    // Names come in the ANSI code page, as the file box and the system give
+    // them, and a static control shows them so; it takes no escape sequence.
     const HWND statusLine = GetDlgItem(m_hWnd, IDC_STATUS);
-    SetWindowTextA(statusLine, FitToControl(statusLine, PrintableText(status)).c_str());
+    SetWindowTextA(statusLine, FitToControl(statusLine, status).c_str());
     SetDlgItemTextA(m_hWnd, IDC_LOG, log.c_str());
 }
 
@@ -381,23 +370,14 @@ void CUpgradeDlg::ShowWarning(const std::string& text, const std::string& captio
 
 void CUpgradeDlg::OnOK()
 {
-    m_state.versionText.clear();
-    m_state.modelText = m_state.versionText;
-
     // EnableWindow says whether the control was disabled before.
     if (EnableWindow(GetDlgItem(m_hWnd, IDC_UPGRADE), TRUE))
         EnableButtons();
 
-    const std::optional<std::string> chosen = m_chooseFile ? m_chooseFile() : std::nullopt;
-    if (!chosen || chosen->empty())
+    const std::optional<std::string> fileName = SelectFileCommand(m_state, *this, m_chooseFile);
+    if (!fileName)
         return;
-
-    m_fileName = FileNameOf(*chosen);
-    SelectFirmwareFile(m_state, *this, *chosen, m_fileName);
-    ShowFirmwareInfo(m_state, *this);
-    UpdateData();
-    SetStatus(m_fileName);
-    UpdateData();
+    m_fileName = *fileName;
     SendMessageA(m_progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 }
 
@@ -414,19 +394,9 @@ void CUpgradeDlg::OnCheckVersion()
     m_ops->StartCheckVersion();
 }
 
-bool CUpgradeDlg::RefuseCloseWhileRunning()
-{
-    if (!m_ops || !m_ops->WorkerRunning())
-        return false;
-    // A box, not the status line: the worker owns that line and would
-    // overwrite the reason within milliseconds.
-    ShowWarning(m_ops->UpgradeStarted() ? kCloseRefusedText : kCloseRefusedCheckText, kCaption);
-    return true;
-}
-
 void CUpgradeDlg::OnCancel()
 {
-    if (RefuseCloseWhileRunning())
+    if (RefuseCloseWhileRunning(m_ops.get(), *this))
         return;
     if (m_modal)
         EndDialog(m_hWnd, IDCANCEL);

@@ -24,14 +24,6 @@ struct SharedState;
 class CUpgradeDlg : public DialogServices {
 public:
     static constexpr int IDD = IDD_UPGRADE_DIALOG;
-    static constexpr const char* kCaption = "Tavrel Upgrade Utility";
-    static constexpr const char* kUsageText =
-        "Usage:\n\t1. Connect upgrade cable to COM.\n\n\t2. Select firmware file.\n\n\t3. Click Upgrade button.";
-    // Shown in a box instead of closing while an operation runs.
-    static constexpr const char* kCloseRefusedText =
-        "Upgrade in progress - closing now could leave the KVM unusable.";
-    static constexpr const char* kCloseRefusedCheckText =
-        "Check Version in progress - the window can be closed when it ends.";
 
     // The controls that start operations, in the order they are disabled
     // and enabled.
@@ -113,7 +105,6 @@ private:
     void OnPosted(UINT message, WPARAM wParam, LPARAM lParam);
     void ApplyTexts(const std::string& status, const std::string& log);
     void ApplyButtons(bool enabled);
-    bool RefuseCloseWhileRunning();
 
     std::optional<std::string> DefaultChooseFile();
     bool DefaultConfirmBox(const std::string& text, const std::string& caption);
