@@ -197,10 +197,12 @@ int CliApp::RunCommand(const CliOptions& options)
         m_interruptResult = result;
     };
     context.publish();
-    const int status = options.GetCommand() == CliOptions::Command::Info ? RunInfoCommand(context)
-                                                                         : RunSwitchCommand(context);
+    // The status a command returns is its verdict's, which the record holds.
+    if (options.GetCommand() == CliOptions::Command::Info)
+        RunInfoCommand(context);
+    else
+        RunSwitchCommand(context);
     m_port->SetTrafficObserver(nullptr);
-    (void)status; // what the command returned is its verdict's status, which the record holds
     if (options.Json())
         m_jsonReport = JsonReport(result);
     return result.ExitStatus();
