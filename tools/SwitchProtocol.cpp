@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "firmware/Crc16.h"
+#include "firmware/FirmwareInfo.h"
 
 namespace {
 
@@ -60,7 +61,10 @@ int FixedWireLength(std::uint8_t command)
 
 } // namespace
 
-SwitchProtocol::SwitchProtocol(SwitchSimConfig config) : m_config(std::move(config)) {}
+SwitchProtocol::SwitchProtocol(SwitchSimConfig config) : m_config(std::move(config)), m_model(m_config.model)
+{
+    std::copy(std::begin(m_config.date), std::end(m_config.date), std::begin(m_date));
+}
 
 void SwitchProtocol::Receive(const std::uint8_t* data, std::size_t length, Clock::time_point now)
 {
@@ -165,6 +169,9 @@ void SwitchProtocol::CompleteFrame(Clock::time_point now)
     m_lastFrameTime = now;
 
     m_report.frames.push_back(payload);
+    // A restarting switch hears nothing: its loader is not running.
+    if (now < m_restartEnds)
+        return;
     switch (payload[0]) {
     case kProbe:
         OnProbe(lastByte);
@@ -176,7 +183,7 @@ void SwitchProtocol::CompleteFrame(Clock::time_point now)
         OnBlock(payload, lastByte);
         break;
     case kEndOfImage:
-        OnEndOfImage();
+        OnEndOfImage(lastByte);
         break;
     default:
         break;
@@ -206,9 +213,8 @@ void SwitchProtocol::OnProbe(Clock::time_point lastByte)
     }
     if (!AnswersProbe(++m_plainProbes))
         return;
-    std::vector<std::uint8_t> version = {m_config.probeReply, 0x00, 0x00, m_config.date[0],
-                                         m_config.date[1], m_config.date[2]};
-    version.insert(version.end(), m_config.model.begin(), m_config.model.end());
+    std::vector<std::uint8_t> version = {m_config.probeReply, 0x00, 0x00, m_date[0], m_date[1], m_date[2]};
+    version.insert(version.end(), m_model.begin(), m_model.end());
     version.push_back(0x00);
     Send(version, lastByte);
 }
@@ -290,13 +296,31 @@ void SwitchProtocol::OnBlock(const std::vector<std::uint8_t>& payload, Clock::ti
     }
 }
 
-void SwitchProtocol::OnEndOfImage()
+void SwitchProtocol::OnEndOfImage(Clock::time_point lastByte)
 {
     m_report.endOfImage = true;
     m_report.imageCrc =
         Crc16(m_report.image.data(), static_cast<std::uint32_t>(m_report.image.size()));
     ++m_report.endOfImageCount;
     m_stage = Stage::Idle;
+
+    using Restart = SwitchSimConfig::Restart;
+    m_restartEnds = m_config.restart == Restart::Never ? Clock::time_point::max() : lastByte + m_config.restartDelay;
+    if (m_config.restart == Restart::WithStoredImage)
+        TakeStoredIdentity();
+}
+
+// The switch reads its own image's info record the way the utility's loader
+// does; an image without one leaves it saying what it said before.
+void SwitchProtocol::TakeStoredIdentity()
+{
+    const FirmwareInfo info = ParseFirmware(m_report.image.data(), m_report.image.size(), "");
+    if (!info.valid || info.textsFromName)
+        return;
+    m_model = info.modelText;
+    m_date[0] = static_cast<std::uint8_t>(info.dateField1);
+    m_date[1] = static_cast<std::uint8_t>(info.dateField2);
+    m_date[2] = static_cast<std::uint8_t>(info.dateField3);
 }
 
 void SwitchProtocol::Send(const std::vector<std::uint8_t>& reply, Clock::time_point due)

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "tools/SwitchSimConfig.h"
@@ -91,7 +92,8 @@ private:
     bool AnswersProbe(int n) const;
     void OnHeader(Clock::time_point lastByte);
     void OnBlock(const std::vector<std::uint8_t>& payload, Clock::time_point lastByte);
-    void OnEndOfImage();
+    void OnEndOfImage(Clock::time_point lastByte);
+    void TakeStoredIdentity();
     void Send(const std::vector<std::uint8_t>& reply, Clock::time_point due);
 
     SwitchSimConfig m_config;
@@ -109,4 +111,9 @@ private:
     int m_rejectsDone = 0;
     bool m_ignoreDone = false;             // ignoreBlock's frame has been missed
     int m_plainProbes = 0;                 // probes outside the handshake, for answerProbe*
+    // Who the switch says it is: the configured firmware's model and date
+    // until a restart brings up the image it stored.
+    std::uint8_t m_date[3] = {};
+    std::string m_model;
+    Clock::time_point m_restartEnds = Clock::time_point::min(); // frames before it go unheard
 };

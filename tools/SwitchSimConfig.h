@@ -56,6 +56,19 @@ struct SwitchSimConfig {
     // image whose size is not a multiple of 256 ends with.
     bool hangUpAfterLastAck = false;
 
+    // After the end-of-image frame the switch restarts: it takes no frame for
+    // restartDelay, then answers as the firmware it stored, with the model and
+    // date of the image's info record (its old ones when the image has none).
+    // 0 here, so that tests which run one upgrade after another need not wait;
+    // kvm-switch-sim's own default is a few seconds, as a switch's restart.
+    enum class Restart {
+        WithStoredImage, // back with the image's model and date
+        WithOldFirmware, // back, but the new image did not take: its old date
+        Never,           // never answers again
+    };
+    std::chrono::milliseconds restartDelay{0};
+    Restart restart = Restart::WithStoredImage;
+
     std::string imageOut;           // where the image is written on the end-of-image frame
     std::string linkPath;           // symlink made to the device, removed on Stop
 };

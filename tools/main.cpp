@@ -59,6 +59,12 @@ constexpr const char* kUsage =
     "                            block: the first stored block of fewer than 256 data\n"
     "                            bytes (an image whose size is not a multiple of 256 ends\n"
     "                            with one; the switch cannot know the image's length)\n"
+    "  --restart-ms MS           after the end-of-image frame the switch restarts: it\n"
+    "                            hears nothing for MS ms (default 3000), then answers\n"
+    "                            with the model and date of the image it stored (of its\n"
+    "                            info record; the old ones when it has none)\n"
+    "  --restart MODE            new (the default), old-date (back, but the new image\n"
+    "                            did not take) or never (never answers again)\n"
     "  --image-out FILE          write the received image there at its end\n"
     "  --link PATH               make PATH a symbolic link to the device\n"
     "  --once                    exit after the first end-of-image frame\n"
@@ -248,6 +254,23 @@ Parse ParseArgs(int argc, char** argv, SwitchSimConfig& config, ShowOptions& sho
             config.babbleAfterGoAhead = byte;
         } else if (option == "--hang-up-after-last-ack") {
             ok = flag(config.hangUpAfterLastAck);
+        } else if (option == "--restart-ms") {
+            int ms = 0;
+            ok = number(ms);
+            config.restartDelay = std::chrono::milliseconds(ms);
+        } else if (option == "--restart") {
+            ok = takeValue();
+            using Restart = SwitchSimConfig::Restart;
+            if (ok && value == "new") {
+                config.restart = Restart::WithStoredImage;
+            } else if (ok && value == "old-date") {
+                config.restart = Restart::WithOldFirmware;
+            } else if (ok && value == "never") {
+                config.restart = Restart::Never;
+            } else if (ok) {
+                error = "bad --restart (new, old-date or never): " + value;
+                ok = false;
+            }
         } else if (option == "--image-out") {
             ok = text(config.imageOut);
         } else if (option == "--link") {
@@ -288,6 +311,8 @@ int main(int argc, char** argv)
 {
     ReopenClosedStandardStreams();
     SwitchSimConfig config;
+    // A switch takes a few seconds to restart after its upgrade.
+    config.restartDelay = 3000ms;
     ShowOptions show;
     std::string error;
     switch (ParseArgs(argc, argv, config, show, error)) {
