@@ -40,7 +40,7 @@ int ConcludeCheck(CommandContext& context, const KvmOperations& operations, cons
     // for the person who reads only the end.
     if (facts.report.versionRead)
         context.services.QueueNote(
-            PrintableText(CheckSummary(facts.report, context.result.fileGiven, context.result.fileVersion)));
+            PrintableText(CheckSummary(facts.report, context.result.fileGiven, facts.fileDate)));
     if (!verdict.cause.empty())
         context.services.QueueNote("kvm-upgrade-cli: " + PrintableText(verdict.cause));
     return verdict.ExitStatus();

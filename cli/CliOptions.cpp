@@ -2,7 +2,13 @@
 
 #include "options/LongOption.h"
 
+#include <algorithm>
+#include <string>
+
 namespace {
+
+// --verify's wait is always bounded; an hour covers any switch's restart.
+constexpr int kMaxVerifySeconds = 3600;
 
 bool IsValueOption(const std::string& name)
 {
@@ -73,7 +79,7 @@ bool CliOptions::TakeOption(const LongOption& option, int argc, const char* cons
             Fail("option " + name + " needs a value");
             return false;
         }
-    } else if (option.value) {
+    } else if (option.value && name != "--verify") {
         Fail("option " + name + " takes no value");
         return false;
     }
@@ -94,6 +100,8 @@ bool CliOptions::TakeOption(const LongOption& option, int argc, const char* cons
         m_json = true;
     } else if (name == "--if-newer") {
         m_ifNewer = true;
+    } else if (name == "--verify") {
+        return SetVerify(option.value);
     } else if (name == "--log") {
         if (value.empty()) {
             Fail("--log needs a file name");
@@ -159,12 +167,48 @@ bool CliOptions::SetFile(const std::string& file)
     return true;
 }
 
+// WHAT is a number of seconds, probe-only, or both, separated by a comma.
+bool CliOptions::SetVerify(const std::optional<std::string>& what)
+{
+    m_verify = VerifyRequest{};
+    m_verify.asked = true;
+    if (!what)
+        return true;
+    std::size_t start = 0;
+    bool seconds = false;
+    while (start <= what->size()) {
+        const std::size_t end = std::min(what->find(',', start), what->size());
+        const std::string item = what->substr(start, end - start);
+        start = end + 1;
+        if (item == "probe-only" && !m_verify.probeOnly) {
+            m_verify.probeOnly = true;
+            continue;
+        }
+        int value = 0;
+        bool number = !item.empty() && item.size() <= 4 && !seconds;
+        for (const char c : item) {
+            number = number && c >= '0' && c <= '9';
+            value = value * 10 + (c - '0');
+        }
+        if (!number || value < 1 || value > kMaxVerifySeconds) {
+            Fail("--verify=" + *what + ": give a number of seconds from 1 to " +
+                 std::to_string(kMaxVerifySeconds) + ", probe-only, or both (--verify=probe-only,90)");
+            return false;
+        }
+        m_verify.limit = std::chrono::seconds(value);
+        seconds = true;
+    }
+    return true;
+}
+
 void CliOptions::CheckCommand()
 {
     if (m_quiet && m_verbose)
         Fail("--quiet and --verbose cannot be given together");
     if (m_ifNewer && m_command != Command::Upgrade)
         Fail("--if-newer applies to upgrade only");
+    if (m_verify.asked && m_command != Command::Upgrade)
+        Fail("--verify applies to upgrade only");
     switch (m_command) {
     case Command::None:
         Fail("no command given");
@@ -214,8 +258,9 @@ std::string CliOptions::HelpText()
            "  check [--port NAME] [--file FILE]\n"
            "                     find the switch and read its firmware version; with a\n"
            "                     file, compare the file's date with the switch's\n"
-           "  upgrade [--port NAME] [--yes] [--if-newer] FILE\n"
-           "                     send FILE to the switch, after a confirmation\n"
+           "  upgrade [--port NAME] [--yes] [--if-newer] [--verify[=WHAT]] FILE\n"
+           "                     send FILE to the switch, after a confirmation that\n"
+           "                     names the switch and both dates\n"
            "\n"
            "Options:\n"
            "  -p, --port NAME    AUTO (scan COM1 to COM12) or COM1 .. COM12; by default\n"
@@ -226,6 +271,14 @@ std::string CliOptions::HelpText()
            "      --if-newer     upgrade: read the switch's version first and send FILE\n"
            "                     only when its date is newer (else exit 3, having sent\n"
            "                     nothing but the probe and the version request)\n"
+           "      --verify[=WHAT]\n"
+           "                     upgrade: after \"Upgrade complete!\", wait for the switch\n"
+           "                     to restart, probing it about once a second (60 s at\n"
+           "                     most), and check that it reports the file's date; else\n"
+           "                     exit 8. WHAT: the seconds to wait (1 to 3600),\n"
+           "                     probe-only (only that it answers again: a file without\n"
+           "                     a date is refused otherwise), or both:\n"
+           "                     --verify=probe-only,90. Always use it in scripts\n"
            "      --json         print one JSON object on stdout at the end (fields in\n"
            "                     kvm-upgrade-cli(1)); the log and all other text go to\n"
            "                     stderr\n"
@@ -276,7 +329,8 @@ std::string CliOptions::HelpText()
            "  2    a usage error, a file that may not be sent, or an upgrade that could\n"
            "       not be confirmed (no terminal and no --yes)\n"
            "  3    nothing to do: the file is not newer than the switch's firmware\n"
-           "       (check --file, upgrade --if-newer), or its date is not known\n"
+           "       (check --file, upgrade --if-newer), its date is not known, or it\n"
+           "       has a field above 255, which no switch can report\n"
            "  4    the port cannot be opened: no such device, permission denied, no\n"
            "       serial port at all\n"
            "  5    the port is busy: another program holds it (in a scan, any busy\n"
@@ -285,6 +339,10 @@ std::string CliOptions::HelpText()
            "  7    the upgrade failed once it had begun (the switch took its headers\n"
            "       or image data): the switch may not start; keep its power and cable\n"
            "       and run the upgrade again\n"
+           "  8    the upgrade was sent but not confirmed: with --verify, the switch\n"
+           "       came back with another date than the file's, or did not answer in\n"
+           "       time; it may not start with the new firmware: run check, and the\n"
+           "       upgrade again\n"
            "  130  interrupted by Ctrl-C (143 by SIGTERM, 129 by SIGHUP); once the\n"
            "       command has its verdict, its status stands\n";
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "outcome/Judgement.h"
 #include "serial/PortSettings.h"
 #include "serial/PortTable.h"
 
@@ -11,7 +13,7 @@ struct LongOption;
 // The command line of kvm-upgrade-cli:
 //   kvm-upgrade-cli [options] info FILE
 //   kvm-upgrade-cli [options] check [--port NAME] [--file FILE]
-//   kvm-upgrade-cli [options] upgrade [--port NAME] [--yes] [--if-newer] FILE
+//   kvm-upgrade-cli [options] upgrade [--port NAME] [--yes] [--if-newer] [--verify[=WHAT]] FILE
 // Options may stand anywhere; "--" ends them. Parse never prints and never
 // exits: a bad command line gives Action::UsageError and the reason.
 class CliOptions {
@@ -35,6 +37,9 @@ public:
     bool Json() const { return m_json; }
     // upgrade: read the switch's version first and send only a newer file.
     bool IfNewer() const { return m_ifNewer; }
+    // upgrade --verify[=WHAT]: after "Upgrade complete!", wait for the switch
+    // to restart and compare the date it reports with the file's.
+    const VerifyRequest& Verify() const { return m_verify; }
     // A timestamped transcript of the run; empty when none.
     const std::string& LogFile() const { return m_logFile; }
     const std::vector<std::string>& Maps() const { return m_maps; }
@@ -54,6 +59,7 @@ private:
     bool TakeOption(const LongOption& option, int argc, const char* const argv[], int& index);
     bool TakePositional(const std::string& arg);
     bool SetFile(const std::string& file);
+    bool SetVerify(const std::optional<std::string>& what);
     void CheckCommand();
     void Fail(const std::string& error);
 
@@ -67,6 +73,7 @@ private:
     bool m_quiet = false;
     bool m_json = false;
     bool m_ifNewer = false;
+    VerifyRequest m_verify;
     std::string m_logFile;
     bool m_help = false;
     bool m_version = false;

@@ -71,6 +71,12 @@ void CliServices::SetAssumeYes(bool yes)
     m_assumeYes = yes;
 }
 
+void CliServices::SetQuestionDetail(const std::string& detail)
+{
+    std::lock_guard lock(m_mutex);
+    m_questionDetail = detail;
+}
+
 std::string CliServices::Status() const
 {
     std::lock_guard lock(m_mutex);
@@ -267,6 +273,12 @@ bool CliServices::Confirm(const std::string& text, const std::string& caption)
             m_lines.ErrLine("No terminal to confirm on; give --yes to go ahead.");
             m_lines.FlushErr();
             return false;
+        }
+        std::size_t start = 0;
+        while (start < m_questionDetail.size()) {
+            const std::size_t end = std::min(m_questionDetail.find('\n', start), m_questionDetail.size());
+            m_lines.ErrLine(PrintableText(std::string_view(m_questionDetail).substr(start, end - start)));
+            start = end + 1;
         }
         m_lines.Ask("Continue? [y/N] ");
     }

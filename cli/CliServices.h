@@ -47,6 +47,9 @@ public:
     void SetPortSelection(const std::string& port);
     // --yes: Confirm() shows its text and answers OK without asking.
     void SetAssumeYes(bool yes);
+    // What the next question adds below the confirmation's own text (the
+    // switch, both dates), shown only when someone is asked; may hold lines.
+    void SetQuestionDetail(const std::string& detail);
 
     // Text of the command's own on the output stream, after what the log has
     // shown so far. PrintLine starts a line of its own.
@@ -106,6 +109,7 @@ private:
     std::string m_shownLog;
     std::string m_port = "AUTO";
     bool m_assumeYes = false;
+    std::string m_questionDetail;
     int m_lastPercent = -1;
     int m_lastStep = 0; // tens of percent reported, without a terminal
 };

@@ -52,6 +52,14 @@ std::string JsonReport(const RunRecord& result)
     json["bytes_sent"] = result.bytesSent;
     json["resends"] = result.resends;
     json["rejections"] = result.rejections;
+    if (result.verified)
+        json["verified"] = *result.verified;
+    else
+        json["verified"] = nullptr;
+    if (result.switchAfterRead)
+        json["switch_after"] = {{"model", result.switchAfterModel}, {"date", result.switchAfterDate}};
+    else
+        json["switch_after"] = nullptr;
     json["seconds"] = std::round(result.Seconds() * 1000.0) / 1000.0;
     // A file name or the switch's model may hold bytes that are no UTF-8:
     // they are replaced rather than ending the run with an exception.

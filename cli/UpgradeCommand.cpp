@@ -9,11 +9,18 @@
 #include "kvm/KvmOperations.h"
 #include "kvm/SelectFile.h"
 #include "kvm/SharedState.h"
+#include "outcome/CheckSummary.h"
 #include "outcome/Judgement.h"
 #include "outcome/RunObserver.h"
 #include "outcome/RunRecording.h"
 
 namespace {
+
+void SayCause(CommandContext& context, const std::string& cause)
+{
+    if (!cause.empty())
+        context.services.QueueNote("kvm-upgrade-cli: " + PrintableText(cause));
+}
 
 int Conclude(CommandContext& context, const KvmOperations& operations, const RunObserver& run)
 {
@@ -31,8 +38,7 @@ int Conclude(CommandContext& context, const KvmOperations& operations, const Run
     }
     if (options.Quiet())
         context.services.QueueNote(PrintableText(context.services.Status()));
-    if (!verdict.cause.empty())
-        context.services.QueueNote("kvm-upgrade-cli: " + PrintableText(verdict.cause));
+    SayCause(context, verdict.cause);
     return verdict.ExitStatus();
 }
 
@@ -45,6 +51,57 @@ void PublishPort(CommandContext& context, const KvmOperations& operations, const
         return;
     RecordSwitchPort(context.result, port, run.DeviceOf(port));
     context.publish();
+}
+
+// The switch's version, read before the upgrade for --if-newer and for a
+// question that names the switch. Null when the upgrade may go on; else the
+// exit status, nothing having been sent.
+std::optional<int> ReadVersionFirst(CommandContext& context, KvmOperations& operations, const RunObserver& run)
+{
+    CliServices& services = context.services;
+    RunRecord& result = context.result;
+    operations.CheckVersion();
+    const int checked = ConcludeCheck(context, operations, run);
+    if (result.outcome == Outcome::NothingToDo && context.options.IfNewer())
+        services.QueueNote(result.comparison == VersionComparison::Unknown
+                               ? "Nothing was sent: the file's date is not known, so it may not be newer."
+                           : result.comparison == VersionComparison::NotComparable
+                               ? "Nothing was sent: the two dates cannot be compared."
+                               : "Nothing was sent: the file is not newer than the switch's firmware.");
+    const bool goOn = result.outcome == Outcome::Done ||
+        (result.outcome == Outcome::NothingToDo && !context.options.IfNewer());
+    if (!goOn) {
+        if (!result.cause.empty())
+            result.cause += "; nothing was sent";
+        return checked;
+    }
+    // The switch the user is asked about is the one upgraded, whatever a
+    // scan would find first now.
+    services.SetPortSelection(result.portName);
+    services.SetQuestionDetail(UpgradeQuestion(result));
+    return std::nullopt;
+}
+
+// After "Upgrade complete!": whether the switch came back with the file.
+int Verify(CommandContext& context, KvmOperations& operations, const RunObserver& run, int sentStatus)
+{
+    const VerifyRequest& request = context.options.Verify();
+    RunRecord& result = context.result;
+    if (!request.asked || result.outcome != Outcome::Done)
+        return sentStatus;
+    RecordAwaitingRestart(result);
+    context.publish();
+    context.services.QueueNote("Waiting up to " + std::to_string(request.limit.count()) + " s for the switch on " +
+                               result.portName + " to restart...");
+    operations.AwaitRestart(result.portName, request.limit);
+    const RunFacts facts = run.Facts(operations);
+    const Verdict verdict = JudgeVerification(facts, request);
+    RecordVerification(result, facts, verdict);
+    context.publish();
+    if (verdict.outcome == Outcome::Done)
+        context.services.QueueNote(PrintableText(VerificationSummary(result)));
+    SayCause(context, verdict.cause);
+    return verdict.ExitStatus();
 }
 
 } // namespace
@@ -62,22 +119,21 @@ int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const 
     ShowFirmwareInfo(context.state, services);
     context.publish();
 
-    if (options.IfNewer()) {
-        operations.CheckVersion();
-        const int checked = ConcludeCheck(context, operations, run);
-        if (context.result.outcome == Outcome::NothingToDo)
-            services.QueueNote(context.result.comparison == VersionComparison::Unknown
-                                   ? "Nothing was sent: the file's date is not known, so it may not be newer."
-                                   : "Nothing was sent: the file is not newer than the switch's firmware.");
-        if (context.result.outcome != Outcome::Done) {
-            if (!context.result.cause.empty())
-                context.result.cause += "; nothing was sent";
-            return checked;
-        }
+    if (const std::optional<Verdict> refused = JudgeVerifyRequest(context.state, options.Verify())) {
+        RecordVerdict(context.result, run.Facts(operations), *refused);
+        SayCause(context, refused->cause);
+        return refused->ExitStatus();
+    }
+
+    // Someone about to be asked is told which switch and which dates first.
+    const bool asking = !options.Yes() && context.inIsTerminal;
+    if (options.IfNewer() || asking) {
+        if (const std::optional<int> status = ReadVersionFirst(context, operations, run))
+            return *status;
     }
 
     operations.Upgrade();
     PublishPort(context, operations, run);
     operations.WaitForWorker();
-    return Conclude(context, operations, run);
+    return Verify(context, operations, run, Conclude(context, operations, run));
 }

@@ -66,6 +66,13 @@ public:
     void StartCheckVersion();
     void StartUpgrade();
 
+    // After "Upgrade complete!" the switch restarts with the image it stored.
+    // Probes portName about once a second until the switch answers or limit
+    // has passed, then reads its version as Check Version does (its log
+    // texts, the comparison with the file). Runs on the calling thread; true
+    // when the version was read. The report keeps the upgrade's figures.
+    bool AwaitRestart(const std::string& portName, std::chrono::milliseconds limit);
+
     // True from the moment the worker is started until its last act.
     bool WorkerRunning() const { return m_workerRunning.load(); }
     // Whether the worker that runs (or ran last) is an upgrade's, not a

@@ -35,4 +35,10 @@ struct OperationReport {
     std::uint32_t imageLength = 0;
     std::uint32_t resends = 0;         // blocks sent again after a silent wait
     std::uint32_t rejections = 0;      // replies that refused a block
+
+    // The wait for the switch to come back after the upgrade (AwaitRestart).
+    // Once it has run, versionRead and the fields above it say what the
+    // restarted switch said.
+    bool restartAwaited = false;
+    bool restartAnswered = false;      // a probe was answered within the wait
 };

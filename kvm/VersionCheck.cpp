@@ -136,7 +136,12 @@ void KvmOperations::QueryVersion()
             int order = 0;
             for (int i = 0; i < 3 && order == 0; ++i)
                 order = firmware[i] > switchDate[i] ? 1 : firmware[i] < switchDate[i] ? -1 : 0;
-            m_report.comparison = order > 0   ? VersionComparison::FileNewer
+            // The log keeps the switch's own words for the order of the fields;
+            // the report says whether the two can be compared at all.
+            const bool comparable =
+                SwitchCanHoldDate(m_state.dateField1, m_state.dateField2, m_state.dateField3);
+            m_report.comparison = !comparable ? VersionComparison::NotComparable
+                                  : order > 0 ? VersionComparison::FileNewer
                                   : order < 0 ? VersionComparison::SwitchNewer
                                               : VersionComparison::Same;
             if (order > 0) {

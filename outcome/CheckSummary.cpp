@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "kvm/SharedState.h"
+#include "outcome/RunRecord.h"
+
 std::string ComparisonName(VersionComparison comparison)
 {
     switch (comparison) {
@@ -11,6 +14,8 @@ std::string ComparisonName(VersionComparison comparison)
         return "same";
     case VersionComparison::SwitchNewer:
         return "switch-newer";
+    case VersionComparison::NotComparable:
+        return "not-comparable";
     case VersionComparison::Unknown:
         break;
     }
@@ -25,23 +30,76 @@ std::string SwitchDateText(const OperationReport& report)
     return text;
 }
 
-std::string CheckSummary(const OperationReport& report, bool fileGiven, const std::string& fileVersion)
+std::string FileDateText(const SharedState& state)
+{
+    if (state.firmwareDateKnown != 1)
+        return {};
+    char text[48];
+    std::snprintf(text, sizeof text, "%d-%d-%d", static_cast<int>(state.dateField1),
+                  static_cast<int>(state.dateField2), static_cast<int>(state.dateField3));
+    return text;
+}
+
+namespace {
+
+// How the two dates stand, after "the switch's ..., the file's ...: ".
+std::string ComparisonWords(VersionComparison comparison)
+{
+    switch (comparison) {
+    case VersionComparison::FileNewer:
+        return "the file is newer.";
+    case VersionComparison::Same:
+        return "the same date.";
+    case VersionComparison::SwitchNewer:
+        return "the switch's firmware is newer.";
+    case VersionComparison::NotComparable:
+        return "the two cannot be compared: the file's date has a field above 255, which no switch can report.";
+    case VersionComparison::Unknown:
+        break;
+    }
+    return "the file's date is not known, so the two cannot be compared.";
+}
+
+} // namespace
+
+std::string CheckSummary(const OperationReport& report, bool fileGiven, const std::string& fileDate)
 {
     std::string summary = report.portName + ": switch firmware " + SwitchDateText(report);
     if (!report.switchModel.empty())
         summary += " (" + report.switchModel + ")";
     if (!fileGiven)
         return summary + ".";
-    summary += ", file " + (fileVersion.empty() ? std::string("of unknown date") : fileVersion) + ": ";
-    switch (report.comparison) {
+    summary += ", file " + (fileDate.empty() ? std::string("of unknown date") : fileDate) + ": ";
+    return summary + ComparisonWords(report.comparison);
+}
+
+std::string UpgradeQuestion(const RunRecord& record)
+{
+    const std::string port =
+        record.portDevice.empty() ? record.portName : record.portName + " (" + record.portDevice + ")";
+    const std::string file = record.fileDate.empty() ? "of unknown date" : record.fileDate;
+    std::string question = "Upgrade the switch on " + port;
+    if (!record.switchModel.empty())
+        question += ", " + record.switchModel + ",";
+    question += " from " + record.switchDate + " to the file's " + file + "?";
+    switch (record.comparison) {
     case VersionComparison::FileNewer:
-        return summary + "the file is newer.";
+        return question;
     case VersionComparison::Same:
-        return summary + "the same date.";
+        return question + "\nThe switch already has " + record.switchDate + "; the file is the same date.";
     case VersionComparison::SwitchNewer:
-        return summary + "the switch's firmware is newer.";
+        return question + "\nThe switch's firmware " + record.switchDate + " is newer than the file's " + file + ".";
+    case VersionComparison::NotComparable:
     case VersionComparison::Unknown:
         break;
     }
-    return summary + "the file's date is not known, so the two cannot be compared.";
+    return question + "\nThe file may not be newer: " + ComparisonWords(record.comparison);
+}
+
+std::string VerificationSummary(const RunRecord& record)
+{
+    const std::string model = record.switchAfterModel.empty() ? "" : " " + record.switchAfterModel;
+    if (!record.switchAfterRead)
+        return "verified: " + record.portName + " switch answers again after its restart (its date was not read)";
+    return "verified: " + record.portName + " switch" + model + " now reports " + record.switchAfterDate;
 }

@@ -1,6 +1,8 @@
 #include "outcome/Judgement.h"
 
 #include "kvm/KvmOperations.h"
+#include "kvm/SharedState.h"
+#include "outcome/CheckSummary.h"
 
 namespace {
 
@@ -112,6 +114,10 @@ Verdict JudgeCheck(const RunFacts& facts, bool fileGiven)
         return Make(Outcome::NoSwitch,
                     WithLineFailure(PortAndDevice(facts) + ": the switch answered the probe but not the version request",
                                     facts));
+    if (fileGiven && facts.report.comparison == VersionComparison::NotComparable)
+        return Make(Outcome::NothingToDo, "the file's date " + facts.fileDate +
+                                              " has a field above 255, which no switch can report: the two dates "
+                                              "cannot be compared");
     if (fileGiven && facts.report.comparison != VersionComparison::FileNewer)
         return Make(Outcome::NothingToDo, "");
     return Make(Outcome::Done, "");
@@ -179,9 +185,60 @@ Verdict JudgeRefusedFile(const std::string& what)
     return Make(Outcome::Refused, "the firmware file may not be used; " + what);
 }
 
-Verdict JudgeInterrupted(bool duringTransfer)
+std::optional<Verdict> JudgeVerifyRequest(const SharedState& state, const VerifyRequest& request)
 {
-    return Make(Outcome::Interrupted, duringTransfer
-                                          ? "interrupted during the transfer: the switch may not start; run the upgrade again"
-                                          : "interrupted");
+    if (!request.asked || request.probeOnly)
+        return std::nullopt;
+    const std::string instead =
+        ", so --verify cannot confirm the upgrade; give --verify=probe-only to check only that the switch answers "
+        "again after it, or leave --verify out; nothing was sent";
+    if (state.firmwareDateKnown != 1)
+        return Make(Outcome::Usage, "the file's date is not known (no info record, no date in its name)" + instead);
+    if (!SwitchCanHoldDate(state.dateField1, state.dateField2, state.dateField3))
+        return Make(Outcome::Usage, "the file's date " + FileDateText(state) +
+                                        " has a field above 255, which no switch can report" + instead);
+    return std::nullopt;
+}
+
+Verdict JudgeVerification(const RunFacts& facts, const VerifyRequest& request)
+{
+    const OperationReport& report = facts.report;
+    const std::string where = PortAndDevice(facts) + ": ";
+    if (request.probeOnly && report.restartAnswered)
+        return Make(Outcome::Done, "");
+    if (report.versionRead) {
+        if (report.comparison == VersionComparison::Same)
+            return Make(Outcome::Done, "");
+        return Make(Outcome::Unverified,
+                    where + "the switch came back with " + SwitchDateText(report) + ", not the file's " +
+                        facts.fileDate +
+                        ": the new firmware did not take. Run the upgrade again; if the switch keeps that date, "
+                        "check that the file is meant for it");
+    }
+    if (report.restartAnswered)
+        return Make(Outcome::Unverified,
+                    where + "the switch answered after its restart but not the version request, so its firmware "
+                            "is not confirmed: run check to read it");
+    std::string cause = where + "no answer within " + std::to_string(request.limit.count()) +
+        " s of the upgrade: the switch may still be restarting, or may not start. Keep its power and cable, run "
+        "check in a while, and if it never answers, run the upgrade again";
+    if (!facts.openFailures.empty() && facts.openFailures.back().portName == report.portName)
+        cause += "; " + facts.openFailures.back().Describe();
+    return Make(Outcome::Unverified, cause);
+}
+
+Verdict JudgeInterrupted(InterruptedDuring during)
+{
+    switch (during) {
+    case InterruptedDuring::Transfer:
+        return Make(Outcome::Interrupted,
+                    "interrupted during the transfer: the switch may not start; run the upgrade again");
+    case InterruptedDuring::RestartWait:
+        return Make(Outcome::Interrupted,
+                    "interrupted while waiting for the switch to restart: the upgrade was sent, but whether it "
+                    "took is not known; run check to read the switch's date");
+    case InterruptedDuring::Other:
+        break;
+    }
+    return Make(Outcome::Interrupted, "interrupted");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +10,9 @@
 #include "kvm/VersionComparison.h"
 #include "outcome/Outcome.h"
 #include "serial/SerialError.h"
+#include "serial/WireProtocol.h"
+
+struct SharedState;
 
 // How a run ended: its outcome (and so its exit status) and one line that
 // says why and what to do, shown with or without --verbose.
@@ -27,6 +31,21 @@ struct RunFacts {
     std::string device;                    // the device behind report.portName
     std::string kernelConsole;             // that device's console name, when it is one
     SerialError ioError;                   // the line's last failure
+    std::string fileDate;                  // the file's date as compared ("D-M-Y"); empty when not known
+};
+
+// What --verify asks once the upgrade has said "Upgrade complete!".
+struct VerifyRequest {
+    bool asked = false;
+    bool probeOnly = false; // that the switch answers again is all that is checked
+    std::chrono::seconds limit = WireProtocol::kRestartWaitDefault;
+};
+
+// Where a signal found the run.
+enum class InterruptedDuring {
+    Other,
+    Transfer,    // the switch may not start
+    RestartWait, // the upgrade was sent; whether it took is not known
 };
 
 // How the person at the front end answered the upgrade's confirmation.
@@ -50,5 +69,15 @@ Verdict JudgeUpgrade(const RunFacts& facts, UpgradeOutcome outcome, const Confir
 // information text; what names what the run did not do.
 Verdict JudgeRefusedFile(const std::string& what);
 
-// A signal ended the run; during the transfer the switch may not start.
-Verdict JudgeInterrupted(bool duringTransfer);
+// --verify for a file whose date no switch can confirm (none is known, or a
+// field is above 255): refused before anything is sent, unless only a reply
+// is asked for. Null when the request may go ahead.
+std::optional<Verdict> JudgeVerifyRequest(const SharedState& state, const VerifyRequest& request);
+
+// The switch after its restart (KvmOperations::AwaitRestart): done when it
+// came back with the file's date (with probeOnly, when it answered at all),
+// else unverified, with what was seen and what to do.
+Verdict JudgeVerification(const RunFacts& facts, const VerifyRequest& request);
+
+// A signal ended the run.
+Verdict JudgeInterrupted(InterruptedDuring during);

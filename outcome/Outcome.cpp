@@ -23,6 +23,8 @@ const char* OutcomeName(Outcome outcome)
         return "no-switch";
     case Outcome::TransferFailed:
         return "transfer-failed";
+    case Outcome::Unverified:
+        return "unverified";
     case Outcome::Interrupted:
         return "interrupted";
     }

@@ -14,13 +14,14 @@ enum class Outcome {
     PortBusy,        // another program holds the port
     NoSwitch,        // no switch answered
     TransferFailed,  // failed once the upgrade had begun: the switch may not start
+    Unverified,      // "Upgrade complete!", but the switch did not come back with the file's date
     Interrupted,     // a signal ended the run
 };
 
 inline constexpr Outcome kAllOutcomes[] = {
     Outcome::Done,     Outcome::NothingToDo,     Outcome::Failed,   Outcome::Declined,
     Outcome::Usage,    Outcome::Refused,         Outcome::PortUnavailable, Outcome::PortBusy,
-    Outcome::NoSwitch, Outcome::TransferFailed,  Outcome::Interrupted,
+    Outcome::NoSwitch, Outcome::TransferFailed,  Outcome::Unverified, Outcome::Interrupted,
 };
 
 // The exit status a script decides by; an interrupted run's is 128 plus the
@@ -46,6 +47,8 @@ constexpr int ExitStatusOf(Outcome outcome, int signo = 0)
         return 6;
     case Outcome::TransferFailed:
         return 7;
+    case Outcome::Unverified:
+        return 8;
     case Outcome::Interrupted:
         return 128 + signo;
     }
@@ -54,5 +57,5 @@ constexpr int ExitStatusOf(Outcome outcome, int signo = 0)
 
 // "done", "nothing-to-do", "failed", "declined", "usage", "refused",
 // "port-unavailable", "port-busy", "no-switch", "transfer-failed",
-// "interrupted".
+// "unverified", "interrupted".
 const char* OutcomeName(Outcome outcome);

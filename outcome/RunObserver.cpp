@@ -2,6 +2,7 @@
 
 #include "kvm/KvmOperations.h"
 #include "kvm/SharedState.h"
+#include "outcome/CheckSummary.h"
 #include "serial/CSerialPort.h"
 #include "serial/SystemPorts.h"
 
@@ -30,6 +31,7 @@ RunFacts RunObserver::Facts(const KvmOperations& operations) const
     if (!facts.device.empty())
         facts.kernelConsole = SystemPorts::KernelConsoleOf(facts.device);
     facts.ioError = m_port.LastIoError();
+    facts.fileDate = FileDateText(m_state);
     return facts;
 }
 

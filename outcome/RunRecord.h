@@ -26,6 +26,7 @@ struct RunRecord {
     std::optional<std::uint16_t> fileCrc16; // the file's trailer, when it has one
     std::string fileModel;
     std::string fileVersion;
+    std::string fileDate; // the date fields as compared, "D-M-Y"; empty when not known
     bool fileValid = false;
 
     bool switchRead = false;
@@ -42,6 +43,14 @@ struct RunRecord {
     std::uint32_t bytesSent = 0;
     std::uint32_t resends = 0;
     std::uint32_t rejections = 0;
+
+    // upgrade --verify: whether the switch came back with the file's date
+    // (with probe-only, whether it answered); none when not asked.
+    std::optional<bool> verified;
+    bool awaitingRestart = false; // the upgrade was sent; the wait for the switch runs
+    bool switchAfterRead = false; // the restarted switch's version was read
+    std::string switchAfterModel;
+    std::string switchAfterDate;  // "DD-MM-YY"
 
     int ExitStatus() const { return ExitStatusOf(outcome, signo); }
     // How long the run has taken until now.

@@ -29,6 +29,7 @@ void RecordFile(RunRecord& record, const std::string& path, const FileSelection&
     // Without a known date the loader's text says so in words, which is no
     // version for a script to compare.
     record.fileVersion = selection.valid && state.firmwareDateKnown == 1 ? state.versionText : "";
+    record.fileDate = selection.valid ? FileDateText(state) : "";
     record.fileValid = selection.valid;
     if (selection.valid)
         return;
@@ -77,10 +78,32 @@ void RecordVerdict(RunRecord& record, const RunFacts& facts, const Verdict& verd
     record.rejections = report.rejections;
 }
 
+void RecordAwaitingRestart(RunRecord& record)
+{
+    record.verified = false;
+    record.awaitingRestart = true;
+}
+
+void RecordVerification(RunRecord& record, const RunFacts& facts, const Verdict& verdict)
+{
+    const OperationReport& report = facts.report;
+    record.awaitingRestart = false;
+    record.outcome = verdict.outcome;
+    record.cause = verdict.cause;
+    record.verified = verdict.outcome == Outcome::Done;
+    record.switchAfterRead = report.versionRead;
+    if (report.versionRead) {
+        record.switchAfterModel = report.switchModel;
+        record.switchAfterDate = SwitchDateText(report);
+    }
+}
+
 void RecordInterrupt(RunRecord& record, int signo, bool duringTransfer, std::uint32_t blocksAcknowledged,
                      std::uint32_t bytesAcknowledged, const std::string& portName)
 {
-    const Verdict verdict = JudgeInterrupted(duringTransfer);
+    const Verdict verdict = JudgeInterrupted(duringTransfer            ? InterruptedDuring::Transfer
+                                             : record.awaitingRestart ? InterruptedDuring::RestartWait
+                                                                      : InterruptedDuring::Other);
     record.outcome = verdict.outcome;
     record.signo = signo;
     record.cause = verdict.cause;

@@ -31,8 +31,17 @@ void RecordSwitchPort(RunRecord& record, const std::string& portName, const std:
 // same run), how far an upgrade got.
 void RecordVerdict(RunRecord& record, const RunFacts& facts, const Verdict& verdict);
 
+// The upgrade was sent and --verify's wait for the switch begins: until it
+// ends, the upgrade counts as not verified.
+void RecordAwaitingRestart(RunRecord& record);
+
+// What the wait found (facts after KvmOperations::AwaitRestart) and its
+// verdict; the upgrade's own figures stay.
+void RecordVerification(RunRecord& record, const RunFacts& facts, const Verdict& verdict);
+
 // A signal ended the run: what the switch acknowledged so far, if the
 // transfer ran, and the port the switch answered on, if the run had not
-// recorded it yet (portName empty when none had answered).
+// recorded it yet (portName empty when none had answered). During --verify's
+// wait the upgrade itself stays recorded as sent.
 void RecordInterrupt(RunRecord& record, int signo, bool duringTransfer, std::uint32_t blocksAcknowledged,
                      std::uint32_t bytesAcknowledged, const std::string& portName);

@@ -114,4 +114,17 @@ inline constexpr std::uint8_t kRejectionLimit = 4;
 // without a single reply byte the run fails like a block rejected too often.
 inline constexpr std::chrono::milliseconds kBlockSilenceLimit{3000};
 
+// ---------------------------------------------------------------------------
+// The restart after an upgrade (kProbeCommand again)
+
+// After the end-of-image frame the switch restarts with what it stored and
+// hears nothing until its loader runs again. Whoever wants to know that it
+// came back probes it this often, one probe a time, opening the port afresh
+// each time (a USB adapter may come and go with the switch).
+inline constexpr std::chrono::milliseconds kRestartProbeInterval{1000};
+// How long a restart may take before it counts as failed: a switch that
+// rewrites its flash on the first start takes seconds, a slow one tens of
+// seconds.
+inline constexpr std::chrono::seconds kRestartWaitDefault{60};
+
 } // namespace WireProtocol

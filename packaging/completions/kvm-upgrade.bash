@@ -85,7 +85,7 @@ _kvm_upgrade_cli()
     COMPREPLY=()
     _kvm_join_words
     local options="--port -p --file -f --yes -y --verbose -v --quiet -q --json
-        --if-newer --log --map --list-ports --help -h --version"
+        --if-newer --verify --verify=probe-only --log --map --list-ports --help -h --version"
     local value_options="--port -p --file -f --log --map"
     _kvm_option_value "$value_options"
     case $_kvm_option in
@@ -146,17 +146,18 @@ _kvm_switch_sim()
         --adapter-flush-bytes --seed --answer-probe-from --answer-probe-until
         --answer-probe-again-from --go-ahead-delay-ms --reject-block --reject-count
         --reject-code --silent-from-block --ignore-block --reply-length --noise
-        --hangup-after-block --babble-after-go-ahead"
-    _kvm_option_value "$free_values --image-out --link --map"
+        --hangup-after-block --babble-after-go-ahead --restart-ms"
+    _kvm_option_value "$free_values --restart --image-out --link --map"
     case $_kvm_option in
     "") ;;
+    --restart) _kvm_offer "$_kvm_prefix"{new,old-date,never}; return ;;
     --image-out | --link) _kvm_offer_files "$_kvm_prefix" "$_kvm_value"; return ;;
     --map) _kvm_offer_map "$_kvm_prefix" "$_kvm_value"; return ;;
     *) return ;;
     esac
     # shellcheck disable=SC2086
     _kvm_offer $free_values --line-timing --adapter-hold-random --silent --no-ready-reply \
-        --no-go-ahead --babble --hang-up-after-last-ack --image-out --link --once --show-blocks \
+        --no-go-ahead --babble --hang-up-after-last-ack --restart --image-out --link --once --show-blocks \
         --map --list-ports --version --help -h
 }
 

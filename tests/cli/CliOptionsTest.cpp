@@ -136,12 +136,44 @@ TEST(CliOptions, RefusesBadCommandLines)
         {{"--map", "COM3=", "--list-ports"}, "--map"},
         {{"--map", "COM3", "info", "a"}, "--map"},
         {{"--list-ports", "--map"}, "needs a value"},
+        {{"check", "--verify"}, "--verify applies to upgrade only"},
+        {{"upgrade", "--verify=0", "fw.bin"}, "1 to 3600"},
+        {{"upgrade", "--verify=3601", "fw.bin"}, "1 to 3600"},
+        {{"upgrade", "--verify=", "fw.bin"}, "1 to 3600"},
+        {{"upgrade", "--verify=60s", "fw.bin"}, "1 to 3600"},
+        {{"upgrade", "--verify=probe-only,probe-only", "fw.bin"}, "1 to 3600"},
+        {{"upgrade", "--verify=30,40", "fw.bin"}, "1 to 3600"},
+        {{"upgrade", "--verify=probe-only,", "fw.bin"}, "1 to 3600"},
     };
     for (const auto& c : cases) {
         CliOptions options;
         EXPECT_EQ(Parse(options, c.args), Action::UsageError) << Joined(c.args);
         EXPECT_NE(options.Error().find(c.error), std::string::npos)
             << Joined(c.args) << ": \"" << options.Error() << "\"";
+    }
+}
+
+TEST(CliOptions, TakesWhatVerifyAsks)
+{
+    const struct {
+        std::vector<std::string> args;
+        bool asked;
+        bool probeOnly;
+        int seconds;
+    } cases[] = {
+        {{"upgrade", "fw.bin"}, false, false, 60},
+        {{"upgrade", "--verify", "fw.bin"}, true, false, 60},
+        {{"upgrade", "--verify=90", "fw.bin"}, true, false, 90},
+        {{"upgrade", "--verify=probe-only", "fw.bin"}, true, true, 60},
+        {{"upgrade", "--verify=5,probe-only", "fw.bin"}, true, true, 5},
+        {{"upgrade", "--verify=3600", "--verify", "fw.bin"}, true, false, 60},
+    };
+    for (const auto& c : cases) {
+        CliOptions options;
+        ASSERT_EQ(Parse(options, c.args), Action::Run) << Joined(c.args) << ": " << options.Error();
+        EXPECT_EQ(options.Verify().asked, c.asked) << Joined(c.args);
+        EXPECT_EQ(options.Verify().probeOnly, c.probeOnly) << Joined(c.args);
+        EXPECT_EQ(options.Verify().limit.count(), c.seconds) << Joined(c.args);
     }
 }
 

@@ -239,7 +239,7 @@ TEST(CliRun, VersionAndHelp)
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("Usage: kvm-upgrade-cli", 0), 0u);
     for (const char* part : {"info FILE", "check [--port NAME] [--file FILE]",
-                             "upgrade [--port NAME] [--yes] [--if-newer] FILE", "--map COMn=DEVICE", "--list-ports",
+                             "upgrade [--port NAME] [--yes] [--if-newer] [--verify[=WHAT]] FILE", "--map COMn=DEVICE", "--list-ports",
                              "model-index=N family=N date-known=0|1 valid=0|1", "Model #N",
                              "-v, --verbose", "permission denied", "Exit status", "130", "Ctrl-C",
                              "Progress: N %"})

@@ -7,7 +7,8 @@
 // read it, and write it into the row.
 //
 // Each row is the built kvm-upgrade-cli against a simulated switch of its
-// own on a pseudo-terminal. What differs from run to run is replaced before
+// own on a pseudo-terminal; a row whose upgrade is done also has the switch's
+// stored image equal to the file. What differs from run to run is replaced before
 // the comparison: the pseudo-terminal's path by <pty>, the test's folder by
 // <dir>, the holding process's pid by <holder>; "seconds" is left out.
 
@@ -116,6 +117,28 @@ void RefusesTheSecondBlockFiveTimes(SwitchSimConfig& c)
     c.rejectBlock = 1, c.rejectCount = 5;
 }
 
+// After the end of the image the switch restarts: back with the file's date
+// (the image it stored) a moment later, with its old date (the image did not
+// take), never, or only after the utility has stopped waiting.
+void BackWithTheFile(SwitchSimConfig& c)
+{
+    DatedBeforeTheFile(c);
+    c.restartDelay = 1500ms;
+}
+void BackWithItsOldDate(SwitchSimConfig& c)
+{
+    BackWithTheFile(c);
+    c.restart = SwitchSimConfig::Restart::WithOldFirmware;
+}
+void NeverBack(SwitchSimConfig& c)
+{
+    c.restart = SwitchSimConfig::Restart::Never;
+}
+void BackLate(SwitchSimConfig& c)
+{
+    c.restartDelay = 4000ms;
+}
+
 void PrintTo(const Row& row, std::ostream* os)
 {
     *os << row.name;
@@ -130,127 +153,169 @@ const Row kRows[] = {
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": null, "comparison": "unknown",
          "outcome": "done", "exit_code": 0, "cause": null,
-         "blocks_sent": 4, "bytes_sent": 1000, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 4, "bytes_sent": 1000, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"CheckDone", "--map COM1=<pty> check --port COM1", Well, Line::Free, 0,
      R"json({"command": "check", "port": {"name": "COM1", "device": "<pty>"},
          "file": null,
          "switch": {"model": "PZN442", "date": "07-12-25"}, "comparison": "unknown",
          "outcome": "done", "exit_code": 0, "cause": null,
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"CheckFileNewer", "--map COM1=<pty> check --port COM1 --file <dir>/fw.bin", DatedBeforeTheFile, Line::Free, 0,
      R"json({"command": "check", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": {"model": "PZN442", "date": "09-01-25"}, "comparison": "file-newer",
          "outcome": "done", "exit_code": 0, "cause": null,
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"CheckFileSame", "--map COM1=<pty> check --port COM1 --file <dir>/fw.bin", Well, Line::Free, 3,
      R"json({"command": "check", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": {"model": "PZN442", "date": "07-12-25"}, "comparison": "same",
          "outcome": "nothing-to-do", "exit_code": 3, "cause": null,
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"CheckFileOlder", "--map COM1=<pty> check --port COM1 --file <dir>/fw.bin", DatedAfterTheFile, Line::Free, 3,
      R"json({"command": "check", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": {"model": "PZN442", "date": "06-01-26"}, "comparison": "switch-newer",
          "outcome": "nothing-to-do", "exit_code": 3, "cause": null,
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"IfNewerSame", "--map COM1=<pty> upgrade --port COM1 --yes --if-newer <dir>/fw.bin", Well, Line::Free, 3,
      R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": {"model": "PZN442", "date": "07-12-25"}, "comparison": "same",
          "outcome": "nothing-to-do", "exit_code": 3, "cause": null,
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"IfNewerOlder", "--map COM1=<pty> upgrade --port COM1 --yes --if-newer <dir>/fw.bin", DatedAfterTheFile, Line::Free, 3,
      R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": {"model": "PZN442", "date": "06-01-26"}, "comparison": "switch-newer",
          "outcome": "nothing-to-do", "exit_code": 3, "cause": null,
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"IfNewerNewer", "--map COM1=<pty> upgrade --port COM1 --yes --if-newer <dir>/fw.bin", DatedBeforeTheFile, Line::Free, 0,
      R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": {"model": "PZN442", "date": "09-01-25"}, "comparison": "file-newer",
          "outcome": "done", "exit_code": 0, "cause": null,
-         "blocks_sent": 4, "bytes_sent": 1000, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 4, "bytes_sent": 1000, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"CheckSilentNamedPort", "--map COM1=<pty> check --port COM1", Silent, Line::Free, 6,
      R"json({"command": "check", "port": {"name": "COM1", "device": "<pty>"},
          "file": null,
          "switch": null, "comparison": "unknown",
          "outcome": "no-switch", "exit_code": 6, "cause": "COM1 (<pty>): no switch answered the probe (is the upgrade cable in the switch's upgrade port, and the switch powered? or try --port AUTO)",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"CheckSilentScan", "--map COM1=<pty> check", Silent, Line::Free, 6,
      R"json({"command": "check", "port": null,
          "file": null,
          "switch": null, "comparison": "unknown",
          "outcome": "no-switch", "exit_code": 6, "cause": "no switch answered on COM1 to COM12: 1 port opened and stayed silent (is the upgrade cable in the switch's upgrade port, and the switch powered?)",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"UpgradeBusy", "--map COM1=<pty> upgrade --port COM1 --yes <dir>/fw.bin", Well, Line::Held, 5,
      R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": null, "comparison": "unknown",
          "outcome": "port-busy", "exit_code": 5, "cause": "COM1 (<pty>): device busy (held by sleep, pid <holder>); nothing was sent",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"CheckBusyScan", "--map COM1=<pty> check", Well, Line::Held, 5,
      R"json({"command": "check", "port": null,
          "file": null,
          "switch": null, "comparison": "unknown",
          "outcome": "port-busy", "exit_code": 5, "cause": "COM1 (<pty>): device busy (held by sleep, pid <holder>)",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"CheckMissingDevice", "--map COM1=/nonexistent check --port COM1", Well, Line::Free, 4,
      R"json({"command": "check", "port": {"name": "COM1", "device": "/nonexistent"},
          "file": null,
          "switch": null, "comparison": "unknown",
          "outcome": "port-unavailable", "exit_code": 4, "cause": "COM1 (/nonexistent): no such device (unplugged, or another name since it was plugged in again: see --list-ports)",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"UpgradeNoGoAhead", "--map COM1=<pty> upgrade --port COM1 --yes <dir>/fw.bin", NoGoAhead, Line::Free, 7,
      R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": null, "comparison": "unknown",
          "outcome": "transfer-failed", "exit_code": 7, "cause": "COM1 (<pty>): the switch did not give the go-ahead for the upgrade; no image data was sent, but the switch may have begun to erase its firmware: run the upgrade again if it does not work normally",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"UpgradeHangUpMidImage", "--map COM1=<pty> upgrade --port COM1 --yes <dir>/fw.bin", HangsUpAfterTwoBlocks, Line::Free, 7,
      R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": null, "comparison": "unknown",
          "outcome": "transfer-failed", "exit_code": 7, "cause": "the upgrade failed after 256 of 1000 bytes were acknowledged: the switch stopped answering; COM1 (<pty>): the line hung up (device unplugged?). The switch may not start: keep its power and cable, and run the upgrade again",
-         "blocks_sent": 1, "bytes_sent": 256, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 1, "bytes_sent": 256, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"UpgradeRejectedTooOften", "--map COM1=<pty> upgrade --port COM1 --yes <dir>/fw.bin", RefusesTheSecondBlockFiveTimes, Line::Free, 7,
      R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": null, "comparison": "unknown",
          "outcome": "transfer-failed", "exit_code": 7, "cause": "the upgrade failed after 256 of 1000 bytes were acknowledged: the switch refused block 2 too often. The switch may not start: keep its power and cable, and run the upgrade again",
-         "blocks_sent": 1, "bytes_sent": 256, "resends": 0, "rejections": 5})json"},
+         "blocks_sent": 1, "bytes_sent": 256, "resends": 0, "rejections": 5, "verified": null, "switch_after": null})json"},
     {"UpgradeEmptyFile", "--map COM1=<pty> upgrade --port COM1 --yes <dir>/empty.bin", Well, Line::Free, 2,
      R"json({"command": "upgrade", "port": null,
          "file": {"path": "<dir>/empty.bin", "size": 0, "crc16": null, "model": "", "version": "", "valid": false},
          "switch": null, "comparison": "unknown",
          "outcome": "refused", "exit_code": 2, "cause": "<dir>/empty.bin is no valid firmware file: CRC error. File is empty.",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"UpgradeDamagedFile", "--map COM1=<pty> upgrade --port COM1 --yes <dir>/damaged.bin", Well, Line::Free, 2,
      R"json({"command": "upgrade", "port": null,
          "file": {"path": "<dir>/damaged.bin", "size": 1000, "crc16": null, "model": "", "version": "", "valid": false},
          "switch": null, "comparison": "unknown",
          "outcome": "refused", "exit_code": 2, "cause": "<dir>/damaged.bin is no valid firmware file: CRC error. You may not continue upgrade with this file.",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"UpgradeNoTerminalNoYes", "--map COM1=<pty> upgrade --port COM1 <dir>/fw.bin", Well, Line::Free, 2,
      R"json({"command": "upgrade", "port": null,
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": null, "comparison": "unknown",
          "outcome": "usage", "exit_code": 2, "cause": "no terminal to confirm on and no --yes; nothing was sent",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
+    {"VerifyBackWithTheFile", "--map COM1=<pty> upgrade --port COM1 --yes --verify=20 <dir>/fw.bin", BackWithTheFile, Line::Free, 0,
+     R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
+         "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
+         "switch": null, "comparison": "unknown",
+         "outcome": "done", "exit_code": 0, "cause": null,
+         "blocks_sent": 4, "bytes_sent": 1000, "resends": 0, "rejections": 0, "verified": true, "switch_after": {"model": "PZN442", "date": "07-12-25"}})json"},
+    {"VerifyBackWithItsOldDate", "--map COM1=<pty> upgrade --port COM1 --yes --verify=20 <dir>/fw.bin", BackWithItsOldDate, Line::Free, 8,
+     R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
+         "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
+         "switch": null, "comparison": "unknown",
+         "outcome": "unverified", "exit_code": 8, "cause": "COM1 (<pty>): the switch came back with 09-01-25, not the file's 7-12-25: the new firmware did not take. Run the upgrade again; if the switch keeps that date, check that the file is meant for it",
+         "blocks_sent": 4, "bytes_sent": 1000, "resends": 0, "rejections": 0, "verified": false, "switch_after": {"model": "PZN442", "date": "09-01-25"}})json"},
+    {"VerifyNeverBack", "--map COM1=<pty> upgrade --port COM1 --yes --verify=2 <dir>/fw.bin", NeverBack, Line::Free, 8,
+     R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
+         "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
+         "switch": null, "comparison": "unknown",
+         "outcome": "unverified", "exit_code": 8, "cause": "COM1 (<pty>): no answer within 2 s of the upgrade: the switch may still be restarting, or may not start. Keep its power and cable, run check in a while, and if it never answers, run the upgrade again",
+         "blocks_sent": 4, "bytes_sent": 1000, "resends": 0, "rejections": 0, "verified": false, "switch_after": null})json"},
+    {"VerifyBackLate", "--map COM1=<pty> upgrade --port COM1 --yes --verify=1 <dir>/fw.bin", BackLate, Line::Free, 8,
+     R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
+         "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
+         "switch": null, "comparison": "unknown",
+         "outcome": "unverified", "exit_code": 8, "cause": "COM1 (<pty>): no answer within 1 s of the upgrade: the switch may still be restarting, or may not start. Keep its power and cable, run check in a while, and if it never answers, run the upgrade again",
+         "blocks_sent": 4, "bytes_sent": 1000, "resends": 0, "rejections": 0, "verified": false, "switch_after": null})json"},
+    {"VerifyFileWithoutDate", "--map COM1=<pty> upgrade --port COM1 --yes --verify <dir>/nodate.bin", Well, Line::Free, 2,
+     R"json({"command": "upgrade", "port": null,
+         "file": {"path": "<dir>/nodate.bin", "size": 1000, "crc16": "0xFF50", "model": "nodate.bin", "version": "", "valid": true},
+         "switch": null, "comparison": "unknown",
+         "outcome": "usage", "exit_code": 2, "cause": "the file's date is not known (no info record, no date in its name), so --verify cannot confirm the upgrade; give --verify=probe-only to check only that the switch answers again after it, or leave --verify out; nothing was sent",
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
+    {"VerifyProbeOnlyFileWithoutDate", "--map COM1=<pty> upgrade --port COM1 --yes --verify=probe-only,20 <dir>/nodate.bin", Well, Line::Free, 0,
+     R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
+         "file": {"path": "<dir>/nodate.bin", "size": 1000, "crc16": "0xFF50", "model": "nodate.bin", "version": "", "valid": true},
+         "switch": null, "comparison": "unknown",
+         "outcome": "done", "exit_code": 0, "cause": null,
+         "blocks_sent": 4, "bytes_sent": 1000, "resends": 0, "rejections": 0, "verified": true, "switch_after": {"model": "PZN442", "date": "07-12-25"}})json"},
+    {"IfNewerDateNoSwitchHolds", "--map COM1=<pty> upgrade --port COM1 --yes --if-newer <dir>/hx5tra-7-12-2025.bin", Well, Line::Free, 3,
+     R"json({"command": "upgrade", "port": {"name": "COM1", "device": "<pty>"},
+         "file": {"path": "<dir>/hx5tra-7-12-2025.bin", "size": 1000, "crc16": "0xFF50", "model": "PZN442", "version": "7-12-2025", "valid": true},
+         "switch": {"model": "PZN442", "date": "07-12-25"}, "comparison": "not-comparable",
+         "outcome": "nothing-to-do", "exit_code": 3, "cause": "the file's date 7-12-2025 has a field above 255, which no switch can report: the two dates cannot be compared; nothing was sent",
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"InfoGood", "info <dir>/fw.bin", Well, Line::Free, 0,
      R"json({"command": "info", "port": null,
          "file": {"path": "<dir>/fw.bin", "size": 1000, "crc16": "0x5DEF", "model": "PZN442", "version": "7-12-25", "valid": true},
          "switch": null, "comparison": "unknown",
          "outcome": "done", "exit_code": 0, "cause": null,
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
     {"InfoMissingFile", "info <dir>/missing.bin", Well, Line::Free, 2,
      R"json({"command": "info", "port": null,
          "file": {"path": "<dir>/missing.bin", "size": 0, "crc16": null, "model": "", "version": "", "valid": false},
          "switch": null, "comparison": "unknown",
          "outcome": "refused", "exit_code": 2, "cause": "<dir>/missing.bin is no valid firmware file: no such file",
-         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0})json"},
+         "blocks_sent": 0, "bytes_sent": 0, "resends": 0, "rejections": 0, "verified": null, "switch_after": null})json"},
 };
 
 class VerdictRecord : public ::testing::TestWithParam<Row> {};
@@ -265,6 +330,10 @@ TEST_P(VerdictRecord, IsAsBefore)
     files.Write("fw.bin", image);
     files.Write("empty.bin", {});
     files.Write("damaged.bin", damaged);
+    // No info record: the model and date come from the name, or are unknown.
+    const FirmwareTestFiles::Bytes recordless = FirmwareTestFiles::WithCrc(FirmwareTestFiles::Filler(998));
+    files.Write("nodate.bin", recordless);
+    files.Write("hx5tra-7-12-2025.bin", recordless);
 
     SwitchSimConfig config;
     row.sim(config);
@@ -287,6 +356,10 @@ TEST_P(VerdictRecord, IsAsBefore)
     Json json = Json::parse(LastLine(result.out), nullptr, false);
     ASSERT_TRUE(json.is_object()) << "the last line of stdout is no JSON object";
     EXPECT_TRUE(json["seconds"].is_number());
+    // An upgrade that claims success is held against what the switch stored.
+    if (json["outcome"] == "done" && json["bytes_sent"] != 0) {
+        EXPECT_EQ(sim.Report().image, FirmwareTestFiles::ReadBytes(json["file"]["path"].get<std::string>()));
+    }
     json.erase("seconds");
     Normalise(json, placeholders);
     EXPECT_EQ(json.dump(), Json::parse(row.json).dump());

@@ -29,6 +29,7 @@ TEST(Outcome, EachHasItsWordAndItsExitStatus)
         {Outcome::PortBusy, "port-busy", 5},
         {Outcome::NoSwitch, "no-switch", 6},
         {Outcome::TransferFailed, "transfer-failed", 7},
+        {Outcome::Unverified, "unverified", 8},
         {Outcome::Interrupted, "interrupted", 128 + 15},
     };
     ASSERT_EQ(std::size(rows), std::size(kAllOutcomes)) << "a new outcome needs its row";
