@@ -20,6 +20,7 @@
 #include "outcome/RunObserver.h"
 #include "outcome/RunRecording.h"
 #include "cli/Transcript.h"
+#include "cli/TranscriptHeader.h"
 #include "cli/InfoCommand.h"
 #include "cli/UpgradeCommand.h"
 #include "firmware/PrintableText.h"
@@ -85,11 +86,23 @@ int CliApp::Run(int argc, const char* const argv[])
         m_verdictStatus = status;
     }
     m_services->Finish();
-    m_transcript->Line("exit", std::to_string(status));
+    if (m_transcript->IsOpen())
+        m_transcript->Line("exit", TranscriptEndLine(m_record));
     // With the interrupt watcher still there, and not under its lock: a disk
     // that takes nothing is left with Ctrl-C.
     m_transcript->Drain();
+    if (m_transcript->IsOpen()) {
+        // A transcript that is not whole is no record to rely on: said, but
+        // the switch's outcome stands.
+        const std::string failure = m_transcript->Failure();
+        if (!failure.empty())
+            m_services->PrintError("kvm-upgrade-cli: --log " + PrintableText(m_record.logPath) +
+                                   ": the transcript is incomplete: " + failure + " (the run's outcome stands)");
+        RecordTranscript(m_record, m_record.logPath, failure);
+    }
     std::lock_guard lock(m_signalMutex);
+    if (!m_jsonReport.empty())
+        m_jsonReport = JsonReport(m_record);
     PrintReportLocked();
     return status;
 }
@@ -124,7 +137,7 @@ int CliApp::Dispatch(int argc, const char* const argv[])
     // info opens no port, so a bad settings file is no reason to refuse it.
     if (options.GetCommand() != CliOptions::Command::Info && !options.ApplyPortSettings())
         return UsageError(options);
-    return RunCommand(options);
+    return RunCommand(options, argc, argv);
 }
 
 int CliApp::UsageError(const CliOptions& options)
@@ -152,13 +165,13 @@ int CliApp::ListPorts(const std::string& listing)
     return kExitOk;
 }
 
-int CliApp::RunCommand(const CliOptions& options)
+int CliApp::RunCommand(const CliOptions& options, int argc, const char* const argv[])
 {
     m_services->SetPortSelection(options.Port());
     m_services->SetAssumeYes(options.Yes());
     m_services->SetQuiet(options.Quiet());
 
-    RunRecord result;
+    RunRecord& result = m_record;
     result.command = options.GetCommand() == CliOptions::Command::Info    ? "info"
                      : options.GetCommand() == CliOptions::Command::Check ? "check"
                                                                           : "upgrade";
@@ -179,10 +192,18 @@ int CliApp::RunCommand(const CliOptions& options)
                                    ": is where the JSON object goes (stdout)");
             return kExitUsage;
         }
+        // A slip of tab completion must not append the transcript to the
+        // only copy of the firmware, under its own name or another.
+        if (!options.File().empty() && std::filesystem::equivalent(options.LogFile(), options.File(), sameError)) {
+            m_services->PrintError("kvm-upgrade-cli: --log " + PrintableText(options.LogFile()) +
+                                   ": is the firmware file; the transcript would damage it");
+            return kExitUsage;
+        }
         if (!m_transcript->Open(options.LogFile(), error)) {
             m_services->PrintError("kvm-upgrade-cli: --log " + PrintableText(options.LogFile()) + ": " + error);
             return kExitUsage;
         }
+        m_transcript->Line("begin", TranscriptBeginLine(argc, argv, options));
         m_services->SetTranscript(m_transcript.get());
         if (options.Verbose()) {
             m_port->SetTrafficObserver([this](bool sent, const std::uint8_t* data, std::size_t length) {
@@ -203,6 +224,9 @@ int CliApp::RunCommand(const CliOptions& options)
     else
         RunSwitchCommand(context);
     m_port->SetTrafficObserver(nullptr);
+    // Until the transcript has reached its disk it is not known to be whole.
+    if (!options.LogFile().empty())
+        RecordTranscript(result, options.LogFile(), "the run was interrupted before all of it was written");
     if (options.Json())
         m_jsonReport = JsonReport(result);
     return result.ExitStatus();
@@ -244,18 +268,20 @@ void CliApp::OnSignal(int signo)
         return;
     }
     m_services->Abandon(upgrading ? kUpgradeAborted : kInterrupted);
-    if (!m_verdictGiven)
-        m_transcript->Line("exit", std::to_string(128 + signo));
-    if (m_json && !m_verdictGiven) {
-        // Whoever reads the object must still learn how the run ended; what
-        // the worker knows is not read while it may be writing it, except
-        // what it acknowledged, which it keeps for this.
+    if (!m_verdictGiven) {
+        // Whoever reads the object or the transcript must still learn how
+        // the run ended; what the worker knows is not read while it may be
+        // writing it, except what it acknowledged, which it keeps for this.
         RunRecord result = m_interruptResult;
         RecordInterrupt(result, signo, upgrading, upgrading ? m_operations->BlocksAcknowledgedSoFar() : 0,
                         upgrading ? m_operations->BytesAcknowledgedSoFar() : 0,
                         m_operations != nullptr ? m_operations->SwitchPortSoFar() : std::string());
-        m_out << JsonReport(result) << "\n";
-        m_out.flush();
+        if (m_transcript->IsOpen())
+            m_transcript->Line("exit", TranscriptEndLine(result));
+        if (m_json) {
+            m_out << JsonReport(result) << "\n";
+            m_out.flush();
+        }
     }
     // A verdict given stands: the interrupt only cut short the wait for a
     // transcript's disk or a terminal that stalled, and whoever reads the

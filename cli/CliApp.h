@@ -48,7 +48,7 @@ private:
     int Dispatch(int argc, const char* const argv[]);
     int UsageError(const CliOptions& options);
     int ListPorts(const std::string& listing);
-    int RunCommand(const CliOptions& options);
+    int RunCommand(const CliOptions& options, int argc, const char* const argv[]);
     int RunSwitchCommand(CommandContext& context);
     void SetOperations(KvmOperations* operations);
     void PrintReportLocked(); // the --json object, once; m_signalMutex held
@@ -64,6 +64,7 @@ private:
     std::unique_ptr<CliServices> m_services;
     std::unique_ptr<Transcript> m_transcript; // closed unless --log
     std::string m_jsonReport; // printed on the output stream at the very end
+    RunRecord m_record;       // the command's, once it runs
     std::function<void()> m_beforeExit;
 
     // What the signal watcher looks at; the operations object lives only

@@ -60,6 +60,13 @@ std::string JsonReport(const RunRecord& result)
         json["switch_after"] = {{"model", result.switchAfterModel}, {"date", result.switchAfterDate}};
     else
         json["switch_after"] = nullptr;
+    if (result.logPath.empty())
+        json["log"] = nullptr;
+    else
+        json["log"] = {{"path", result.logPath},
+                       {"complete", result.logFailure.empty()},
+                       {"error", result.logFailure.empty() ? nlohmann::ordered_json()
+                                                            : nlohmann::ordered_json(result.logFailure)}};
     json["seconds"] = std::round(result.Seconds() * 1000.0) / 1000.0;
     // A file name or the switch's model may hold bytes that are no UTF-8:
     // they are replaced rather than ending the run with an exception.

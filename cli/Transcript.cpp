@@ -9,18 +9,27 @@
 
 namespace {
 
-// Local time with milliseconds, e.g. "2026-12-07 15:40:01.123".
+// Local time with milliseconds and the offset from UTC, ISO 8601, e.g.
+// "2026-12-07T15:40:01.123+01:00": a transcript read on another machine, or
+// across a change of summer time, still says when.
 std::string Stamp()
 {
     using namespace std::chrono;
     const system_clock::time_point now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);
     const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    // Called with the transcript's mutex held, the one caller of localtime.
+    // Called with the transcript's mutex held, the one caller of localtime
+    // and gmtime.
     const std::tm local = *std::localtime(&seconds);
-    char text[40];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis));
+    // UTC's fields read as local time fall short of now by the offset.
+    std::tm utc = *std::gmtime(&seconds);
+    utc.tm_isdst = local.tm_isdst;
+    const long offset = static_cast<long>(std::difftime(seconds, std::mktime(&utc)));
+    const long offsetMinutes = (offset < 0 ? -offset : offset) / 60;
+    char text[48];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    std::snprintf(text + length, sizeof text - length, ".%03d%c%02ld:%02ld", static_cast<int>(millis),
+                  offset < 0 ? '-' : '+', offsetMinutes / 60, offsetMinutes % 60);
     return text;
 }
 
@@ -110,6 +119,18 @@ bool Transcript::DrainFor(std::chrono::milliseconds timeout)
     return m_idle.wait_for(lock, timeout, [this] { return IdleLocked(); });
 }
 
+bool Transcript::IsOpen()
+{
+    std::lock_guard lock(m_mutex);
+    return m_file != nullptr;
+}
+
+std::string Transcript::Failure()
+{
+    std::lock_guard lock(m_mutex);
+    return m_failure;
+}
+
 void Transcript::FlushTraffic()
 {
     if (m_file == nullptr || m_traffic.empty())
@@ -127,6 +148,8 @@ void Transcript::Queue(const std::string& stamp, const char* channel, const std:
         if (!m_dropped)
             m_pending += stamp + " note the disk took no more; lines were dropped from here on\n";
         m_dropped = true;
+        if (m_failure.empty())
+            m_failure = "the disk took too long; lines were dropped";
         return;
     }
     m_pending += line;
@@ -135,6 +158,7 @@ void Transcript::Queue(const std::string& stamp, const char* channel, const std:
 
 void Transcript::Run()
 {
+    bool failed = false;
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_quit || !m_pending.empty(); });
@@ -147,9 +171,21 @@ void Transcript::Run()
         text.swap(m_pending);
         m_writing = true;
         lock.unlock();
-        std::fwrite(text.data(), 1, text.size(), m_file);
-        std::fflush(m_file);
+        // After a failed write nothing more is written: lines that follow a
+        // gap would read as a whole record.
+        std::string failure;
+        if (!failed) {
+            errno = 0;
+            const bool written =
+                std::fwrite(text.data(), 1, text.size(), m_file) == text.size() && std::fflush(m_file) == 0;
+            if (!written) {
+                failed = true;
+                failure = errno != 0 ? std::strerror(errno) : "write error";
+            }
+        }
         lock.lock();
+        if (!failure.empty() && m_failure.empty())
+            m_failure = failure;
         m_writing = false;
         if (m_pending.empty())
             m_idle.notify_all();

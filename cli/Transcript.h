@@ -14,7 +14,8 @@
 // thread and the upgrade worker's; a thread of the transcript's own writes
 // them, so that a disk that stalls (a frozen or hard-mounted file system)
 // never holds up the transfer. What is written is flushed at once: a run
-// that is killed leaves its transcript up to its last word.
+// that is killed leaves its transcript up to its last word. Times are local,
+// ISO 8601 with their offset from UTC.
 class Transcript {
 public:
     // What may wait for the disk; past it, lines are dropped and that is
@@ -41,6 +42,12 @@ public:
     void Drain();
     bool DrainFor(std::chrono::milliseconds timeout);
 
+    bool IsOpen();
+    // Why not every line reached the file (a write failed: the disk is full,
+    // an I/O error; or the disk was too slow and lines were dropped); empty
+    // while all did. Once a write has failed, nothing more is written.
+    std::string Failure();
+
 private:
     // All expect m_mutex held.
     bool IdleLocked() const { return m_pending.empty() && !m_writing; }
@@ -56,6 +63,7 @@ private:
     std::string m_pending; // formatted lines the writer has not taken
     bool m_writing = false;
     bool m_dropped = false;
+    std::string m_failure;
     bool m_quit = false;
     bool m_trafficSent = false;
     std::string m_trafficStamp;

@@ -52,6 +52,11 @@ struct RunRecord {
     std::string switchAfterModel;
     std::string switchAfterDate;  // "DD-MM-YY"
 
+    // --log: the transcript's file and why it is not whole (empty: it is).
+    // What became of the transcript never changes the run's outcome.
+    std::string logPath;
+    std::string logFailure;
+
     int ExitStatus() const { return ExitStatusOf(outcome, signo); }
     // How long the run has taken until now.
     double Seconds() const

@@ -98,6 +98,12 @@ void RecordVerification(RunRecord& record, const RunFacts& facts, const Verdict&
     }
 }
 
+void RecordTranscript(RunRecord& record, const std::string& path, const std::string& failure)
+{
+    record.logPath = path;
+    record.logFailure = failure;
+}
+
 void RecordInterrupt(RunRecord& record, int signo, bool duringTransfer, std::uint32_t blocksAcknowledged,
                      std::uint32_t bytesAcknowledged, const std::string& portName)
 {

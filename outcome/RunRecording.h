@@ -39,6 +39,10 @@ void RecordAwaitingRestart(RunRecord& record);
 // verdict; the upgrade's own figures stay.
 void RecordVerification(RunRecord& record, const RunFacts& facts, const Verdict& verdict);
 
+// The --log transcript, and why not all of it reached its file (empty when
+// all did); the outcome stays.
+void RecordTranscript(RunRecord& record, const std::string& path, const std::string& failure);
+
 // A signal ended the run: what the switch acknowledged so far, if the
 // transfer ran, and the port the switch answered on, if the run had not
 // recorded it yet (portName empty when none had answered). During --verify's

@@ -11,12 +11,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -47,6 +50,39 @@ nlohmann::json OnlyObject(const CliRunner::Result& result)
     EXPECT_EQ(result.out.find('\n'), result.out.size() - 1) << result.out;
     return json;
 }
+
+// The preloaded disk of StalledDisk.cpp under the programs this test
+// starts, with its settings in the environment, for the object's life.
+class PreloadedDisk {
+public:
+    explicit PreloadedDisk(std::vector<std::pair<std::string, std::string>> settings)
+        : m_settings(std::move(settings))
+    {
+        for (const auto& [name, value] : m_settings)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        ::setenv("LD_PRELOAD", KVM_STALLED_DISK_PATH, 1);
+        // A sanitized build's runtime then no longer comes first.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        m_asan = asan != nullptr ? std::optional<std::string>(asan) : std::nullopt;
+        ::setenv("ASAN_OPTIONS", (m_asan ? *m_asan + ":" : std::string()).append("verify_asan_link_order=0").c_str(), 1);
+    }
+    ~PreloadedDisk()
+    {
+        for (const auto& [name, value] : m_settings)
+            ::unsetenv(name.c_str());
+        ::unsetenv("LD_PRELOAD");
+        if (m_asan)
+            ::setenv("ASAN_OPTIONS", m_asan->c_str(), 1);
+        else
+            ::unsetenv("ASAN_OPTIONS");
+    }
+    PreloadedDisk(const PreloadedDisk&) = delete;
+    PreloadedDisk& operator=(const PreloadedDisk&) = delete;
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_settings;
+    std::optional<std::string> m_asan;
+};
 
 TEST(CliDecision, ExitStatusAndJsonSayTheCause)
 {
@@ -221,7 +257,8 @@ TEST(CliDecision, QuietShowsTheVerdictAndTheLogKeepsEverything)
     std::stringstream text;
     text << in.rdbuf();
     const std::string transcript = text.str();
-    const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (out|err|stat|prog|note|exit|tx|rx) .*)");
+    const std::regex stamped(
+        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d (begin|out|err|stat|prog|note|exit|tx|rx) .*)");
     std::istringstream lines(transcript);
     int count = 0;
     for (std::string line; std::getline(lines, line); ++count)
@@ -229,6 +266,13 @@ TEST(CliDecision, QuietShowsTheVerdictAndTheLogKeepsEverything)
     EXPECT_GT(count, 5);
     for (const char* part : {" out  Upgrading in progress", " stat Upgrade complete!", " prog 100 %", " exit 0"})
         EXPECT_NE(transcript.find(part), std::string::npos) << part << "\n" << transcript;
+    // Each run opens with who ran what on which file and port, and closes
+    // with how it ended.
+    const std::string first = transcript.substr(0, transcript.find('\n'));
+    for (const std::string& part : std::vector<std::string>{" begin tool=\"kvm-upgrade-cli ", " command=\"", " file=" + path, " size=1024",
+                                   " crc16=0x", " model=PZN442", " date=7-12-25", " port=AUTO", " user="})
+        EXPECT_NE(first.find(part), std::string::npos) << part << "\n" << first;
+    EXPECT_NE(transcript.find(" exit 0 outcome=done port=COM1 device=" + sim->DevicePath()), std::string::npos);
     // Frames only with --verbose.
     EXPECT_EQ(transcript.find(" tx "), std::string::npos);
 
@@ -251,6 +295,14 @@ TEST(CliDecision, QuietShowsTheVerdictAndTheLogKeepsEverything)
     // the run before it starts.
     const std::string fifo = files.PathOf("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The firmware file, under its name or another, never takes a transcript.
+    ASSERT_EQ(::link(path.c_str(), files.PathOf("linked.bin").c_str()), 0);
+    for (const std::string& where : {path, files.PathOf("linked.bin"), files.PathOf("./fw.bin")}) {
+        const CliRunner::Result refused = CliRunner::Run({"check", "--file", path, "--log", where});
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_NE(refused.err.find("is the firmware file"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(FirmwareTestFiles::ReadBytes(path), image);
     for (const auto& [where, reason] : {std::pair{fifo, "not a regular file"},
                                         {files.PathOf("."), "is a directory"},
                                         {std::string("/dev/stdout"), "is where the JSON object goes"}}) {
@@ -344,12 +396,7 @@ TEST(CliDecision, AnInterruptWhileTheTranscriptStallsKeepsTheVerdict)
     const std::string release = files.PathOf("release");
     ASSERT_EQ(::mkfifo(notify.c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo(release.c_str(), 0600), 0);
-    ::setenv("KVM_STALL_NOTIFY", notify.c_str(), 1);
-    ::setenv("KVM_STALL_RELEASE", release.c_str(), 1);
-    ::setenv("LD_PRELOAD", KVM_STALLED_DISK_PATH, 1);
-    // A sanitized build's runtime then no longer comes first.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    ::setenv("ASAN_OPTIONS", ((asan != nullptr ? std::string(asan) + ":" : "") + "verify_asan_link_order=0").c_str(), 1);
+    const PreloadedDisk disk({{"KVM_STALL_NOTIFY", notify}, {"KVM_STALL_RELEASE", release}});
     for (const auto& c : cases) {
         // Held open both ways here, so that neither end's open waits.
         const int notifyFd = ::open(notify.c_str(), O_RDWR | O_CLOEXEC);
@@ -377,12 +424,27 @@ TEST(CliDecision, AnInterruptWhileTheTranscriptStallsKeepsTheVerdict)
         ASSERT_LE(bytesSent, report.image.size());
         EXPECT_TRUE(std::equal(image.begin(), image.begin() + bytesSent, report.image.begin()));
     }
-    for (const char* name : {"KVM_STALL_NOTIFY", "KVM_STALL_RELEASE", "LD_PRELOAD"})
-        ::unsetenv(name);
-    if (asan != nullptr)
-        ::setenv("ASAN_OPTIONS", asan, 1);
-    else
-        ::unsetenv("ASAN_OPTIONS");
+}
+
+// A full disk under the transcript: said at the end and in the object, and
+// the upgrade's verdict stands.
+TEST(CliDecision, AFullDiskLeavesTheVerdictAndSaysTheTranscriptIsIncomplete)
+{
+    FirmwareTestFiles files;
+    const Bytes image = F::RecordedImage(1024, 6);
+    const std::string path = files.Write("fw.bin", image);
+    auto sim = StartSim();
+    const PreloadedDisk disk({{std::string("KVM_DISK_FULL"), std::string("1")}});
+    const CliRunner::Result result = CliRunner::Run({"--json", "--log", files.PathOf("run.log"), "--map",
+                                                     "COM1=" + sim->DevicePath(), "upgrade", "--yes", path});
+    SCOPED_TRACE("stderr:\n" + result.err);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(sim->Report().image, image);
+    const nlohmann::json json = OnlyObject(result);
+    EXPECT_EQ(json["log"].value("complete", true), false);
+    EXPECT_EQ(json["log"].value("error", ""), std::strerror(ENOSPC));
+    EXPECT_NE(result.err.find("the transcript is incomplete: " + std::string(std::strerror(ENOSPC))),
+              std::string::npos);
 }
 
 } // namespace

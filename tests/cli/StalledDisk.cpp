@@ -2,13 +2,15 @@
 // stalls, as a hung network mount does, from the moment the transcript's
 // last line ("exit") is written. That write says so on the FIFO named by
 // KVM_STALL_NOTIFY and then waits on the FIFO named by KVM_STALL_RELEASE
-// until the test writes to it or closes it.
+// until the test writes to it or closes it. With KVM_DISK_FULL set, the disk
+// is full instead: every write fails with ENOSPC.
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -18,6 +20,10 @@ extern "C" std::size_t fwrite(const void* data, std::size_t size, std::size_t co
     using Fwrite = std::size_t (*)(const void*, std::size_t, std::size_t, std::FILE*);
     static const auto real = reinterpret_cast<Fwrite>(::dlsym(RTLD_NEXT, "fwrite"));
     static std::atomic<bool> stalled{false};
+    if (std::getenv("KVM_DISK_FULL") != nullptr) {
+        errno = ENOSPC;
+        return 0;
+    }
     const std::string_view text(static_cast<const char*>(data), size * count);
     const char* notify = std::getenv("KVM_STALL_NOTIFY");
     const char* release = std::getenv("KVM_STALL_RELEASE");
