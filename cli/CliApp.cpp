@@ -39,6 +39,9 @@ const char kUpgradeAborted[] =
     "Upgrade aborted: the switch did not receive the whole firmware and may not start.\n"
     "Run the upgrade again before switching it off.";
 const char kInterrupted[] = "Interrupted.";
+const char kInterruptedAfterUpgrade[] =
+    "Interrupted while waiting for the switch to restart: the upgrade was sent, but whether it took is not\n"
+    "known. Run check to read the switch's date.";
 
 // After an abort, how long the transcript's last lines get to reach a disk
 // that may have stalled.
@@ -267,7 +270,9 @@ void CliApp::OnSignal(int signo)
         m_services->PrintError(kInterruptWarning);
         return;
     }
-    m_services->Abandon(upgrading ? kUpgradeAborted : kInterrupted);
+    m_services->Abandon(upgrading                               ? kUpgradeAborted
+                        : !m_verdictGiven && m_interruptResult.awaitingRestart ? kInterruptedAfterUpgrade
+                                                                               : kInterrupted);
     if (!m_verdictGiven) {
         // Whoever reads the object or the transcript must still learn how
         // the run ended; what the worker knows is not read while it may be

@@ -43,14 +43,18 @@ CliOptions::Action CliOptions::Parse(int argc, const char* const argv[])
         const std::string arg = argv[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             TakePositional(arg);
+            m_verifyJustGiven = false;
             continue;
         }
         if (arg == "--") {
             optionsEnded = true;
+            m_verifyJustGiven = false;
             continue;
         }
         // The scan goes on after an error, so that --help anywhere still wins.
-        TakeOption(LongOption::Split(LongName(arg)), argc, argv, i);
+        const LongOption option = LongOption::Split(LongName(arg));
+        TakeOption(option, argc, argv, i);
+        m_verifyJustGiven = option.name == "--verify" && !option.value;
     }
 
     if (m_help)
@@ -148,6 +152,12 @@ bool CliOptions::TakePositional(const std::string& arg)
     }
     if (m_command == Command::Check) {
         Fail("check takes no FILE argument; use --file FILE");
+        return false;
+    }
+    // "--verify 30" would make 30 the firmware file.
+    if (m_verifyJustGiven && !arg.empty() && (arg.find_first_not_of("0123456789") == std::string::npos ||
+                                              arg.rfind("probe-only", 0) == 0)) {
+        Fail("--verify takes its value with '=': --verify=" + arg);
         return false;
     }
     return SetFile(arg);
@@ -277,7 +287,7 @@ std::string CliOptions::HelpText()
            "                     most), and check that it reports the file's date; else\n"
            "                     exit 8. WHAT: the seconds to wait (1 to 3600),\n"
            "                     probe-only (only that it answers again: a file without\n"
-           "                     a date is refused otherwise), or both:\n"
+           "                     a date in an info record is refused otherwise), or both:\n"
            "                     --verify=probe-only,90. Always use it in scripts\n"
            "      --json         print one JSON object on stdout at the end (fields in\n"
            "                     kvm-upgrade-cli(1)); the log and all other text go to\n"

@@ -74,6 +74,7 @@ private:
     bool m_json = false;
     bool m_ifNewer = false;
     VerifyRequest m_verify;
+    bool m_verifyJustGiven = false; // the word before was a bare --verify
     std::string m_logFile;
     bool m_help = false;
     bool m_version = false;

@@ -75,6 +75,10 @@ std::optional<int> ReadVersionFirst(CommandContext& context, KvmOperations& oper
             result.cause += "; nothing was sent";
         return checked;
     }
+    if (context.options.Verify().asked && !context.options.Verify().probeOnly &&
+        result.comparison == VersionComparison::Same)
+        services.QueueNote("The switch already reports " + result.switchDate +
+                           ", the file's date: --verify can confirm only that it comes back with it.");
     // The switch the user is asked about is the one upgraded, whatever a
     // scan would find first now.
     services.SetPortSelection(result.portName);
@@ -95,7 +99,7 @@ int Verify(CommandContext& context, KvmOperations& operations, const RunObserver
                                result.portName + " to restart...");
     operations.AwaitRestart(result.portName, request.limit);
     const RunFacts facts = run.Facts(operations);
-    const Verdict verdict = JudgeVerification(facts, request);
+    const Verdict verdict = JudgeVerification(facts, request, result.switchRead ? result.switchModel : "");
     RecordVerification(result, facts, verdict);
     context.publish();
     if (verdict.outcome == Outcome::Done)
@@ -125,9 +129,10 @@ int RunUpgradeCommand(CommandContext& context, KvmOperations& operations, const 
         return refused->ExitStatus();
     }
 
-    // Someone about to be asked is told which switch and which dates first.
+    // Someone about to be asked is told which switch and which dates first;
+    // a verification needs to know which switch it was.
     const bool asking = !options.Yes() && context.inIsTerminal;
-    if (options.IfNewer() || asking) {
+    if (options.IfNewer() || asking || options.Verify().asked) {
         if (const std::optional<int> status = ReadVersionFirst(context, operations, run))
             return *status;
     }

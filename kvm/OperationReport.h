@@ -41,4 +41,5 @@ struct OperationReport {
     // restarted switch said.
     bool restartAwaited = false;
     bool restartAnswered = false;      // a probe was answered within the wait
+    bool restartOpenFailed = false;    // the wait's last try could not open the port
 };

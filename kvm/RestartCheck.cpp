@@ -6,6 +6,17 @@
 #include "serial/Deadline.h"
 #include "serial/WireProtocol.h"
 
+namespace {
+
+// A reading with another date than the file's may still be the old
+// firmware, answering once more before the switch resets.
+bool MayBeTheOldFirmware(VersionComparison comparison)
+{
+    return comparison == VersionComparison::FileNewer || comparison == VersionComparison::SwitchNewer;
+}
+
+} // namespace
+
 bool KvmOperations::AwaitRestart(const std::string& portName, std::chrono::milliseconds limit)
 {
     if (WorkerRunning())
@@ -15,6 +26,7 @@ bool KvmOperations::AwaitRestart(const std::string& portName, std::chrono::milli
     // upgrade; from here on the report speaks of the restarted one.
     m_report.restartAwaited = true;
     m_report.restartAnswered = false;
+    m_report.restartOpenFailed = false;
     m_report.versionRead = false;
     m_report.switchModel.clear();
     m_report.comparison = VersionComparison::Unknown;
@@ -29,10 +41,13 @@ bool KvmOperations::AwaitRestart(const std::string& portName, std::chrono::milli
     m_services.UpdateData();
 
     const Deadline end = Deadline::In(limit);
+    bool anotherDateSeen = false;
     for (;;) {
-        const Deadline nextTry = Deadline::Earlier(Deadline::In(WireProtocol::kRestartProbeInterval), end);
+        Deadline nextTry = Deadline::Earlier(Deadline::In(WireProtocol::kRestartProbeInterval), end);
         // Opened afresh each time: the line may have gone with the switch.
-        if (Port()->Open(portName.c_str(), WireProtocol::kBaudRate, WireProtocol::kOpenTimeoutMs)) {
+        m_report.restartOpenFailed =
+            !Port()->Open(portName.c_str(), WireProtocol::kBaudRate, WireProtocol::kOpenTimeoutMs);
+        if (!m_report.restartOpenFailed) {
             int attempts = 0;
             if (RunProbeAttempts(attempts, 1, false)) {
                 if (!m_report.restartAnswered) {
@@ -41,8 +56,14 @@ bool KvmOperations::AwaitRestart(const std::string& portName, std::chrono::milli
                 }
                 m_report.restartAnswered = true;
                 QueryVersion(); // closes the port
-                if (m_report.versionRead)
+                // Another date is read once more, a while later, before it
+                // counts: the reset may not have come yet.
+                if (m_report.versionRead && (!MayBeTheOldFirmware(m_report.comparison) || anotherDateSeen))
                     return true;
+                if (m_report.versionRead) {
+                    anotherDateSeen = true;
+                    nextTry = Deadline::Earlier(Deadline::In(WireProtocol::kRestartRecheckDelay), end);
+                }
             } else {
                 Port()->Close();
             }
@@ -50,7 +71,7 @@ bool KvmOperations::AwaitRestart(const std::string& portName, std::chrono::milli
         if (end.Expired())
             break;
         std::this_thread::sleep_for(nextTry.Left());
-        if (end.Expired())
+        if (end.Expired() && !anotherDateSeen)
             break;
     }
     if (!m_report.restartAnswered) {
@@ -58,5 +79,5 @@ bool KvmOperations::AwaitRestart(const std::string& portName, std::chrono::milli
         m_state.logText += "\n";
     }
     m_services.UpdateData();
-    return false;
+    return m_report.versionRead;
 }

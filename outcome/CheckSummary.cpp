@@ -101,5 +101,7 @@ std::string VerificationSummary(const RunRecord& record)
     const std::string model = record.switchAfterModel.empty() ? "" : " " + record.switchAfterModel;
     if (!record.switchAfterRead)
         return "verified: " + record.portName + " switch answers again after its restart (its date was not read)";
-    return "verified: " + record.portName + " switch" + model + " now reports " + record.switchAfterDate;
+    const std::string asBefore =
+        record.switchRead && record.switchDate == record.switchAfterDate ? " (as before the upgrade)" : "";
+    return "verified: " + record.portName + " switch" + model + " now reports " + record.switchAfterDate + asBefore;
 }

@@ -197,24 +197,35 @@ std::optional<Verdict> JudgeVerifyRequest(const SharedState& state, const Verify
     if (!SwitchCanHoldDate(state.dateField1, state.dateField2, state.dateField3))
         return Make(Outcome::Usage, "the file's date " + FileDateText(state) +
                                         " has a field above 255, which no switch can report" + instead);
+    // The switch reports the date its firmware carries; a name sets none.
+    if (state.infoBlock[0] == 0)
+        return Make(Outcome::Usage, "the file's date " + FileDateText(state) +
+                                        " comes from its name only (it has no info record), and a switch reports "
+                                        "the date inside its firmware" + instead);
     return std::nullopt;
 }
 
-Verdict JudgeVerification(const RunFacts& facts, const VerifyRequest& request)
+Verdict JudgeVerification(const RunFacts& facts, const VerifyRequest& request, const std::string& modelBefore)
 {
     const OperationReport& report = facts.report;
     const std::string where = PortAndDevice(facts) + ": ";
-    if (request.probeOnly && report.restartAnswered)
-        return Make(Outcome::Done, "");
-    if (report.versionRead) {
-        if (report.comparison == VersionComparison::Same)
-            return Make(Outcome::Done, "");
+    if (report.versionRead && !modelBefore.empty() && report.switchModel != modelBefore)
+        return Make(Outcome::Unverified,
+                    where + "another switch answered after the restart: it reports model " + report.switchModel +
+                        ", the one upgraded reported " + modelBefore +
+                        ". Check which switch the cable and the port reach, then run check");
+    const bool dateCompared =
+        report.comparison != VersionComparison::Unknown && report.comparison != VersionComparison::NotComparable;
+    if (report.versionRead && dateCompared && report.comparison != VersionComparison::Same)
         return Make(Outcome::Unverified,
                     where + "the switch came back with " + SwitchDateText(report) + ", not the file's " +
                         facts.fileDate +
                         ": the new firmware did not take. Run the upgrade again; if the switch keeps that date, "
                         "check that the file is meant for it");
-    }
+    // A date that cannot be compared is left to probe-only, which asks for
+    // an answer and nothing more.
+    if (report.versionRead && (dateCompared || request.probeOnly))
+        return Make(Outcome::Done, "");
     if (report.restartAnswered)
         return Make(Outcome::Unverified,
                     where + "the switch answered after its restart but not the version request, so its firmware "
@@ -222,7 +233,8 @@ Verdict JudgeVerification(const RunFacts& facts, const VerifyRequest& request)
     std::string cause = where + "no answer within " + std::to_string(request.limit.count()) +
         " s of the upgrade: the switch may still be restarting, or may not start. Keep its power and cable, run "
         "check in a while, and if it never answers, run the upgrade again";
-    if (!facts.openFailures.empty() && facts.openFailures.back().portName == report.portName)
+    if (report.restartOpenFailed && !facts.openFailures.empty() &&
+        facts.openFailures.back().portName == report.portName)
         cause += "; " + facts.openFailures.back().Describe();
     return Make(Outcome::Unverified, cause);
 }

@@ -69,15 +69,19 @@ Verdict JudgeUpgrade(const RunFacts& facts, UpgradeOutcome outcome, const Confir
 // information text; what names what the run did not do.
 Verdict JudgeRefusedFile(const std::string& what);
 
-// --verify for a file whose date no switch can confirm (none is known, or a
-// field is above 255): refused before anything is sent, unless only a reply
-// is asked for. Null when the request may go ahead.
+// --verify for a file whose date no switch can confirm (none is known, a
+// field is above 255, or it comes from the file's name only): refused before
+// anything is sent, unless only a reply is asked for. Null when the request
+// may go ahead.
 std::optional<Verdict> JudgeVerifyRequest(const SharedState& state, const VerifyRequest& request);
 
 // The switch after its restart (KvmOperations::AwaitRestart): done when it
-// came back with the file's date (with probeOnly, when it answered at all),
-// else unverified, with what was seen and what to do.
-Verdict JudgeVerification(const RunFacts& facts, const VerifyRequest& request);
+// came back with the file's date, or, with probeOnly and a file date that
+// cannot be compared, when it answered the version request at all; else
+// unverified, with what was seen and what to do. modelBefore is the model
+// the switch reported before the upgrade (empty when not read): a switch
+// that answers with another is not the one upgraded.
+Verdict JudgeVerification(const RunFacts& facts, const VerifyRequest& request, const std::string& modelBefore);
 
 // A signal ended the run.
 Verdict JudgeInterrupted(InterruptedDuring during);

@@ -126,5 +126,10 @@ inline constexpr std::chrono::milliseconds kRestartProbeInterval{1000};
 // rewrites its flash on the first start takes seconds, a slow one tens of
 // seconds.
 inline constexpr std::chrono::seconds kRestartWaitDefault{60};
+// A switch that answers with another date than the file's right after the
+// end of the image may still be running the old firmware, its reset yet to
+// come: it is asked once more this much later (within the wait) before the
+// date counts.
+inline constexpr std::chrono::milliseconds kRestartRecheckDelay{5000};
 
 } // namespace WireProtocol

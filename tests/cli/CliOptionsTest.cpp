@@ -144,6 +144,7 @@ TEST(CliOptions, RefusesBadCommandLines)
         {{"upgrade", "--verify=probe-only,probe-only", "fw.bin"}, "1 to 3600"},
         {{"upgrade", "--verify=30,40", "fw.bin"}, "1 to 3600"},
         {{"upgrade", "--verify=probe-only,", "fw.bin"}, "1 to 3600"},
+        {{"upgrade", "--verify", "30", "fw.bin"}, "--verify=30"},
     };
     for (const auto& c : cases) {
         CliOptions options;

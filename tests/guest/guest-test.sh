@@ -136,8 +136,9 @@ start_sim() {
   fi
   pts[$name]=${line#device: }
 }
-start_sim uart --image-out "$work/uart.stored"
-start_sim ftdi --show-blocks --image-out "$work/ftdi.stored"
+# Back at once after an upgrade: the adapter's switch takes a second one.
+start_sim uart --restart-ms 0 --image-out "$work/uart.stored"
+start_sim ftdi --restart-ms 0 --show-blocks --image-out "$work/ftdi.stored"
 
 # Software emulation, as in CI, which has no /dev/kvm; the console is ttyS0
 # on stdout, the switches' UART ttyS1.
