@@ -94,15 +94,15 @@ firmware=$work/fw-1-1-26.bin
 # Batches of three: in batch 2 rack5's switch hangs up mid-image and rack6's
 # upgrade outlasts its time limit, during the switch's erase; the batch still
 # ends, and rack7 of batch 3 is never started.
-# host   switch date  fault                   result
+# host   switch date  fault                      result
 hosts='
-rack1    7-12-25      -                       upgraded
-rack2    1-1-26       -                       current
-rack3    7-12-25      --silent                no-switch
-rack4    -            mute-ssh                unreachable
-rack5    7-12-25      --hangup-after-block=2  may-not-start
+rack1    7-12-25      -                          upgraded
+rack2    1-1-26       -                          current
+rack3    7-12-25      --silent                   no-switch
+rack4    -            mute-ssh                   unreachable
+rack5    7-12-25      --hangup-after-block=2     may-not-start
 rack6    7-12-25      --go-ahead-delay-ms=20000  may-not-start
-rack7    7-12-25      -                       not-started
+rack7    7-12-25      -                          not-started
 '
 declare -A sim_fd=() sim_pid=() timeout=([rack6]=3)
 start_switch() { # start_switch HOST DATE [FAULT]: its link is $work/HOST/switch
@@ -169,9 +169,10 @@ play() { # play NAME EXPECTED_STATUS ARGS...: runs the playbook, bounded
 # recap_changed HOST NAME: the host's changed count in the run's recap
 recap_changed() { sed -n "s/^$1 *: .*changed=\([0-9]*\).*/\1/p" "$work/$2.out"; }
 
-start=$SECONDS
 play rollout 2 -e kvm_batch=3
-((SECONDS - start < 60)) || fail "the rollout took $((SECONDS - start)) s: the mute host was waited on"
+# rack4's ssh port never answers: ssh's ConnectTimeout gave up on it (and
+# had it not, the run would have met its time limit).
+grep -q "^rack4 .*timed out" "$work/rollout/summary.txt" || fail "rack4 was not cut off by ssh's time-out"
 while read -r host date fault expected; do
   [[ -n $host ]] || continue
   grep -Eq "^$host +$expected( |$)" "$work/rollout/summary.txt" || fail "$host: no '$expected' line in the summary"
