@@ -19,31 +19,41 @@ packages=(
 # Terminal programs that hold a serial port without any lock: the tests'
 # other program on the line.
 packages+=(minicom screen)
+# The Ansible collection's test: ansible-core, and an sshd of its own. Their
+# recommends (the whole "ansible" package of collections, a logind) stay out:
+# the collection needs nothing but ansible-core.
+lean_packages=(ansible-core openssh-server)
 if [[ "${1:-}" == "--windows" ]]; then
   packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
+missing=() lean_missing=()
+for p in "${packages[@]}" "${lean_packages[@]}"; do
   status=$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null || true)
-  [[ "$status" == ii* ]] || missing+=("$p")
+  [[ "$status" == ii* ]] && continue
+  if [[ " ${lean_packages[*]} " == *" $p "* ]]; then lean_missing+=("$p"); else missing+=("$p"); fi
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+[[ ${#missing[@]} -eq 0 && ${#lean_missing[@]} -eq 0 ]] && exit 0
+missing_all=("${missing[@]}" "${lean_missing[@]}")
 
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing_all[*]}"
 sudo=""
 if [[ $(id -u) -ne 0 ]]; then
-  command -v sudo >/dev/null || { echo "need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  command -v sudo >/dev/null || { echo "need root or sudo to install: ${missing_all[*]}" >&2; exit 1; }
   sudo="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
 # The package manager's chatter (and debconf's, on stderr) goes to a log that
 # is shown only when something fails.
 log=$(mktemp)
-if ! { $sudo apt-get update -qq && $sudo apt-get install -y -qq "${missing[@]}"; } >"$log" 2>&1; then
+if ! {
+  $sudo apt-get update -qq &&
+    { ((${#missing[@]} == 0)) || $sudo apt-get install -y -qq "${missing[@]}"; } &&
+    { ((${#lean_missing[@]} == 0)) || $sudo apt-get install -y -qq --no-install-recommends "${lean_missing[@]}"; }
+} >"$log" 2>&1; then
   cat "$log" >&2
   rm -f "$log"
-  echo "installing ${missing[*]} failed" >&2
+  echo "installing ${missing_all[*]} failed" >&2
   exit 1
 fi
 rm -f "$log"
