@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing kvm-upgrade needs on Debian 12, and says
 # nothing when everything is already there (the next to last line of the list
-# is for the manual pages, the .deb and their checks, the last for the test in
+# is for the manual pages, the .debs and their checks, the last for the test in
 # a QEMU guest). --windows adds what the Windows programs need: the MinGW-w64
-# cross compiler, and Wine to test them.
+# cross compiler, and Wine to test them. --debs installs only what building
+# the .debs needs (scripts/build-debs.sh): no test tools.
 set -euo pipefail
 
 packages=(
@@ -23,9 +24,14 @@ packages+=(minicom screen)
 # recommends (the whole "ansible" package of collections, a logind) stay out:
 # the collection needs nothing but ansible-core.
 lean_packages=(ansible-core openssh-server)
-if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
-fi
+case "${1:-}" in
+--windows)
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64) ;;
+--debs)
+  packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools libgl-dev
+    help2man dpkg-dev file)
+  lean_packages=() ;;
+esac
 
 missing=() lean_missing=()
 for p in "${packages[@]}" "${lean_packages[@]}"; do

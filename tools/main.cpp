@@ -21,6 +21,7 @@ using namespace std::chrono_literals;
 constexpr const char* kUsage =
     "Usage: kvm-switch-sim [options]\n"
     "Plays the KVM switch on a pseudo-terminal; the first line printed is its device path.\n"
+    "The files kvm-make-firmware writes are for it only, never for a real switch.\n"
     "\n"
     "Options:\n"
     "  --reply-code HEX          reply code to a probe or version request (default F2)\n"

@@ -1,5 +1,8 @@
 // kvm-make-firmware: writes a firmware file that passes the utility's checks
 // (an info record and a CRC-16 trailer), for demos, tests and benchmarks.
+// Its --help opens with the warning that the file is for the simulated
+// switch only: nothing in the file tells it from real firmware, and a real
+// switch that took one would be left without a working firmware.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,9 +18,12 @@
 namespace {
 
 constexpr const char* kUsage =
+    "Its files are for the simulated switch only: never send one to a real switch.\n"
     "Usage: kvm-make-firmware [options] OUTPUT\n"
     "Writes a firmware file that passes kvm-upgrade's checks: pseudo-random content,\n"
-    "an info record and a CRC-16/XMODEM trailer.\n"
+    "an info record and a CRC-16/XMODEM trailer. It holds no real firmware, yet it\n"
+    "passes every check (dated 99-12-31, it even looks newer than any switch's\n"
+    "firmware): a real switch sent one could be left unable to start.\n"
     "\n"
     "Options:\n"
     "  --size BYTES        the file's size, 2 to 131072 (default 65536; at least 12\n"

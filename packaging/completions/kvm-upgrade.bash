@@ -1,5 +1,5 @@
-# Bash completion for kvm-upgrade, kvm-upgrade-cli and kvm-switch-sim.
-# One file for the three programs, installed under each one's name in
+# Bash completion for kvm-upgrade, kvm-upgrade-cli, kvm-switch-sim and
+# kvm-make-firmware. One file for the four programs, installed under each one's name in
 # share/bash-completion/completions/, where bash-completion loads it on the
 # first <TAB> after that name. It needs nothing of bash-completion's own, so
 # it also works when sourced by hand.
@@ -161,6 +161,23 @@ _kvm_switch_sim()
         --map --list-ports --version --help -h
 }
 
+_kvm_make_firmware()
+{
+    COMPREPLY=()
+    _kvm_join_words
+    # Numbers and dates: nothing to offer.
+    local free_values="--size --model-index --date --seed"
+    _kvm_option_value "$free_values"
+    [[ -n $_kvm_option ]] && return
+    if [[ ${_kvm_words[-1]} == -* ]]; then
+        # shellcheck disable=SC2086
+        _kvm_offer $free_values --no-record --version --help
+    else
+        _kvm_offer_files "" "${_kvm_words[-1]}"
+    fi
+}
+
 complete -F _kvm_upgrade_cli kvm-upgrade-cli
 complete -F _kvm_upgrade kvm-upgrade
 complete -F _kvm_switch_sim kvm-switch-sim
+complete -F _kvm_make_firmware kvm-make-firmware

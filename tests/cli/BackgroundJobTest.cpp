@@ -86,9 +86,12 @@ public:
             ::setpgid(job, job);
             ::signal(SIGTTOU, SIG_IGN); // the shell's own tcsetpgrp
             ::tcsetpgrp(tty, job);      // the job runs in the foreground
-            ::write(report[1], &job, sizeof job);
+            if (::write(report[1], &job, sizeof job) != sizeof job)
+                ::_exit(1); // the test reads no job and fails
+            // A byte, or the end of the line when the test is over: either
+            // way the job goes to the background.
             char c = 0;
-            ::read(command[0], &c, 1);
+            [[maybe_unused]] const ssize_t got = ::read(command[0], &c, 1);
             ::tcsetpgrp(tty, ::getpgrp()); // ... and is now in the background
             ::waitpid(job, nullptr, 0);
             ::_exit(0);
@@ -118,7 +121,7 @@ public:
         ::close(m_master);
     }
 
-    void SendJobToBackground() { (void)::write(m_command, "b", 1); }
+    void SendJobToBackground() { EXPECT_EQ(::write(m_command, "b", 1), 1); }
 
     // True when the job's process is stopped (state T).
     bool JobStopped() const

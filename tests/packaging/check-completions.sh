@@ -36,6 +36,8 @@ cases=(
   "kvm-upgrade --map COM1=n|notes.txt"
   "kvm-switch-sim --noise |"
   "kvm-switch-sim --image-out=n|notes.txt"
+  "kvm-make-firmware --date |"
+  "kvm-make-firmware --seed 3 fw|fw-a.bin fw-b.bin"
 )
 
 # What bash completes for a line: its words split as bash splits them (at

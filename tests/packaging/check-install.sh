@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch DESTDIR with prefix /usr, prints what was
-# installed and compares it with the expected list; then runs each installed
-# program's --version, which must print the project's version.
+# installed and compares it with the expected list (its second column: every
+# package's files); then runs each installed program's --version, which must
+# print the project's version, and its --help.
 # Usage: check-install.sh BUILD_DIR EXPECTED_LIST VERSION [--without-man]
 set -euo pipefail
 export LC_ALL=C
@@ -15,7 +16,7 @@ installed=$(cd "$root" && find . \( -type f -o -type l \) | sed 's|^\.||' | sort
 echo "installed:"
 echo "$installed"
 
-wanted=$(sort "$expected")
+wanted=$(awk '{ print $2 }' "$expected" | sort)
 if [[ $without_man == --without-man ]]; then
   wanted=$(grep -v '^/usr/share/man/' <<<"$wanted")
 fi
@@ -32,5 +33,6 @@ for program in "$root"/usr/bin/*; do
     echo "${program#"$root"} --version printed '$printed', not '$version'" >&2
     failures=$((failures + 1))
   fi
+  "$program" --help >/dev/null || { echo "${program#"$root"} --help failed" >&2; failures=$((failures + 1)); }
 done
 exit $((failures > 0))

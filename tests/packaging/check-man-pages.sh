@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The manual pages follow the programs: every option that a program's --help
 # names is on its page, the page carries the project's version, and man
-# formats it without a warning.
+# formats it without a warning. kvm-make-firmware's warning that its files are
+# for the simulated switch only opens its --help and is its page's NAME line.
 # Usage: check-man-pages.sh MAN_DIR VERSION PROGRAM_PATH...
 set -euo pipefail
 
@@ -26,6 +27,12 @@ for path in "$@"; do
       || fail "$program: $option is in --help but not on the page"
   done < <(help_options "$path")
   grep -q "^\.TH .*\"$program $version\"" "$page" || fail "$program: the page does not name version $version"
+  if [[ $program == kvm-make-firmware ]]; then
+    help=$("$path" --help)
+    [[ ${help%%$'\n'*} == *"simulated switch only"* ]] || fail "$program: --help does not open with the warning"
+    name=$(sed -n '/^\.SH NAME/{n;p;q}' "$page")
+    [[ $name == *"simulated switch only"* ]] || fail "$program: the NAME line is '$name'"
+  fi
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null || true)
   [[ -z $warnings ]] || fail "$program: man warns: $warnings"
   echo "$program(1): $count options of --help"
