@@ -25,6 +25,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliRunner.h"
+#include "SwitchRestarts.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
@@ -117,27 +118,10 @@ void RefusesTheSecondBlockFiveTimes(SwitchSimConfig& c)
     c.rejectBlock = 1, c.rejectCount = 5;
 }
 
-// After the end of the image the switch restarts: back with the file's date
-// (the image it stored) a moment later, with its old date (the image did not
-// take), never, or only after the utility has stopped waiting.
-void BackWithTheFile(SwitchSimConfig& c)
-{
-    DatedBeforeTheFile(c);
-    c.restartDelay = 1500ms;
-}
-void BackWithItsOldDate(SwitchSimConfig& c)
-{
-    BackWithTheFile(c);
-    c.restart = SwitchSimConfig::Restart::WithOldFirmware;
-}
-void NeverBack(SwitchSimConfig& c)
-{
-    c.restart = SwitchSimConfig::Restart::Never;
-}
-void BackLate(SwitchSimConfig& c)
-{
-    c.restartDelay = 4000ms;
-}
+using SwitchRestarts::BackLate;
+using SwitchRestarts::BackWithItsOldDate;
+using SwitchRestarts::BackWithTheFile;
+using SwitchRestarts::NeverBack;
 
 void PrintTo(const Row& row, std::ostream* os)
 {

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliChild.h"
+#include "SwitchRestarts.h"
 #include "tests/support/FirmwareTestFiles.h"
 #include "tools/SwitchSim.h"
 
@@ -42,20 +43,10 @@ void PrintTo(const VerifyCase& c, std::ostream* os)
     *os << c.name;
 }
 
-void BackWithTheFile(SwitchSimConfig& c)
-{
-    c.date[0] = 9, c.date[1] = 1, c.date[2] = 25;
-    c.restartDelay = 300ms;
-}
-void BackWithItsOldDate(SwitchSimConfig& c)
-{
-    BackWithTheFile(c);
-    c.restart = SwitchSimConfig::Restart::WithOldFirmware;
-}
-void NeverBack(SwitchSimConfig& c)
-{
-    c.restart = SwitchSimConfig::Restart::Never;
-}
+using SwitchRestarts::BackWithItsOldDate;
+using SwitchRestarts::BackWithTheFile;
+using SwitchRestarts::NeverBack;
+
 // Another switch (the link now names another adapter), dated as the file.
 void AnotherModelDatedAsTheFile(SwitchSimConfig& c)
 {
