@@ -224,16 +224,43 @@ TEST_F(WineDialog, ProgramOptions)
     }
 }
 
-// The dialog as it opens, as the screen shows it.
+// The Windows display scale: Wine's, from the prefix's registry, read by
+// every program as it starts.
+void SetLogPixels(int dpi)
+{
+    const auto result = WineHost::Run("reg", {"add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+                                              "REG_DWORD", "/d", std::to_string(dpi), "/f"});
+    ASSERT_EQ(result.exitCode, 0) << Trace(result);
+}
+
+// The dialog as it opens, as the screen shows it, at 100 % and at 150 %:
+// laid out from its template's dialog units, it grows with the font.
 TEST_F(WineDialog, PictureOfTheDialog)
 {
+    const struct {
+        int dpi;
+        const char* png;
+    } scales[] = {{96, "win32-screenshot.png"}, {144, "win32-screenshot-150.png"}};
     FirmwareTestFiles files;
-    const std::string bmp = files.PathOf("start.bmp");
-    const auto result = WineHost::Run(Dialog(), {"--screenshot", WineHost::WindowsPath(bmp)});
-    ASSERT_EQ(result.exitCode, 0) << Trace(result);
-    ExpectPaintedBmp(bmp);
-    if (!PictureFolder().empty())
-        ConvertToPng(bmp, PictureFolder() + "/win32-screenshot.png");
+    std::uint32_t widthAt96 = 0;
+    for (const auto& scale : scales) {
+        SCOPED_TRACE(scale.dpi);
+        SetLogPixels(scale.dpi);
+        const std::string bmp = files.PathOf("start-" + std::to_string(scale.dpi) + ".bmp");
+        const auto result = WineHost::Run(Dialog(), {"--screenshot", WineHost::WindowsPath(bmp)});
+        ASSERT_EQ(result.exitCode, 0) << Trace(result);
+        ExpectPaintedBmp(bmp);
+        const F::Bytes picture = F::ReadBytes(bmp);
+        ASSERT_GT(picture.size(), 54u);
+        const std::uint32_t width = picture[18] | picture[19] << 8 | picture[20] << 16;
+        if (scale.dpi == 96)
+            widthAt96 = width;
+        else
+            EXPECT_NEAR(static_cast<double>(width) / widthAt96, scale.dpi / 96.0, 0.15) << width << " / " << widthAt96;
+        if (!PictureFolder().empty())
+            ConvertToPng(bmp, PictureFolder() + "/" + scale.png);
+    }
+    SetLogPixels(96);
 }
 
 } // namespace
