@@ -108,7 +108,8 @@ protected:
         intoFiles.out = ChildProcess::Stream::File;
         intoFiles.err = ChildProcess::Stream::File;
         const auto ready = ChildProcess({"/bin/sh", std::string(KVM_SOURCE_DIR) + "/tests/wine/start-wine-server.sh",
-                                         KVM_WINE, KVM_DIALOG_WINE_PREFIX, "fresh"},
+                                         KVM_WINE, KVM_DIALOG_WINE_PREFIX, "fresh",
+                                         WineHost::Program("tests/windows/wine_keeper.exe")},
                                         intoFiles)
                                .Wait(std::chrono::minutes(5));
         ASSERT_EQ(ready.exitCode, 0) << Trace(ready);
