@@ -34,11 +34,6 @@ std::string Dialog()
     return WineHost::Program("ui/win32/kvm-upgrade.exe");
 }
 
-std::string Trace(const ChildProcess::Result& result)
-{
-    return "exit " + std::to_string(result.exitCode) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err;
-}
-
 bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
@@ -47,7 +42,7 @@ bool Contains(const std::string& text, const std::string& part)
 // Every selected case of the Windows test program ran and passed.
 void ExpectAllPassed(const ChildProcess::Result& result)
 {
-    SCOPED_TRACE(Trace(result));
+    SCOPED_TRACE(WineHost::Trace(result));
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(Contains(result.out, "[  PASSED  ]"));
     EXPECT_FALSE(Contains(result.out, "[  SKIPPED ]"));
@@ -65,7 +60,7 @@ void ConvertToPng(const std::string& bmp, const std::string& png)
 {
     const auto result =
         ChildProcess({KVM_PYTHON3, std::string(KVM_SOURCE_DIR) + "/scripts/bmp-to-png.py", bmp, png}).Wait();
-    EXPECT_EQ(result.exitCode, 0) << Trace(result);
+    EXPECT_EQ(result.exitCode, 0) << WineHost::Trace(result);
 }
 
 // A 24-bit BMP of a window that has been painted: sized like one, and at
@@ -112,7 +107,7 @@ protected:
                                          WineHost::Program("tests/windows/wine_keeper.exe")},
                                         intoFiles)
                                .Wait(std::chrono::minutes(5));
-        ASSERT_EQ(ready.exitCode, 0) << Trace(ready);
+        ASSERT_EQ(ready.exitCode, 0) << WineHost::Trace(ready);
     }
     static void TearDownTestSuite()
     {
@@ -218,7 +213,7 @@ TEST_F(WineDialog, ProgramOptions)
     };
     for (const auto& c : cases) {
         const auto result = WineHost::Run(Dialog(), c.args);
-        SCOPED_TRACE(c.args.front() + "\n" + Trace(result));
+        SCOPED_TRACE(c.args.front() + "\n" + WineHost::Trace(result));
         EXPECT_EQ(result.exitCode, c.exitCode);
         EXPECT_EQ(result.out.rfind(c.out, 0), 0u);
         EXPECT_TRUE(Contains(result.err, c.err));
@@ -231,7 +226,7 @@ void SetLogPixels(int dpi)
 {
     const auto result = WineHost::Run("reg", {"add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
                                               "REG_DWORD", "/d", std::to_string(dpi), "/f"});
-    ASSERT_EQ(result.exitCode, 0) << Trace(result);
+    ASSERT_EQ(result.exitCode, 0) << WineHost::Trace(result);
 }
 
 // The dialog as it opens, as the screen shows it, at 100 % and at 150 %:
@@ -249,7 +244,7 @@ TEST_F(WineDialog, PictureOfTheDialog)
         SetLogPixels(scale.dpi);
         const std::string bmp = files.PathOf("start-" + std::to_string(scale.dpi) + ".bmp");
         const auto result = WineHost::Run(Dialog(), {"--screenshot", WineHost::WindowsPath(bmp)});
-        ASSERT_EQ(result.exitCode, 0) << Trace(result);
+        ASSERT_EQ(result.exitCode, 0) << WineHost::Trace(result);
         ExpectPaintedBmp(bmp);
         const F::Bytes picture = F::ReadBytes(bmp);
         ASSERT_GT(picture.size(), 54u);
