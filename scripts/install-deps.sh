@@ -3,7 +3,7 @@
 # nothing when everything is already there (the next to last line of the list
 # is for the manual pages, the .deb and their checks, the last for the test in
 # a QEMU guest). --windows adds what the Windows programs need: the MinGW-w64
-# cross compiler, and Wine to test them.
+# cross compiler, wixl and msitools for their MSI, and Wine to test them.
 set -euo pipefail
 
 packages=(
@@ -20,7 +20,7 @@ packages=(
 # other program on the line.
 packages+=(minicom screen)
 if [[ "${1:-}" == "--windows" ]]; then
-  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64)
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wixl msitools wine wine64)
 fi
 
 missing=()

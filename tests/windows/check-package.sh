@@ -1,6 +1,6 @@
 #!/bin/sh
 # The Windows ZIP as a user gets it: made by cpack from the Windows build,
-# holding the three programs and the readme; each program
+# holding the three programs, the readme and the licence; each program
 # imports only DLLs that every Windows has, and carries the version record
 # 1.0.0.4, an icon and its manifest (Common Controls 6, per-monitor DPI
 # awareness).
@@ -16,10 +16,11 @@ zip="$out/kvm-upgrade-$version-win64.zip"
 (cd "$out" && cmake -E tar xf "$zip")
 dir="$out/kvm-upgrade-$version-win64"
 fail=0
-for f in kvm-upgrade.exe kvm-upgrade-cli.exe kvm-make-firmware.exe README.txt; do
+for f in kvm-upgrade.exe kvm-upgrade-cli.exe kvm-make-firmware.exe README.txt LICENSE.txt; do
   [ -f "$dir/$f" ] || { echo "missing in the ZIP: $f"; fail=1; }
 done
-extra=$(cd "$dir" && ls | grep -v -x -e kvm-upgrade.exe -e kvm-upgrade-cli.exe -e kvm-make-firmware.exe -e README.txt || true)
+extra=$(cd "$dir" && ls | grep -v -x -e kvm-upgrade.exe -e kvm-upgrade-cli.exe -e kvm-make-firmware.exe -e README.txt \
+  -e LICENSE.txt || true)
 [ -z "$extra" ] || { echo "unexpected in the ZIP: $extra"; fail=1; }
 
 # The DLLs of a bare Windows; anything else (libstdc++-6.dll,
