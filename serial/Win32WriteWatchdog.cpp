@@ -35,7 +35,7 @@ void Win32WriteWatchdog::Arm(std::chrono::milliseconds limit)
         m_deadline = std::chrono::steady_clock::now() + limit;
         if (!m_watcher.joinable())
             m_watcher = std::thread(&Win32WriteWatchdog::Run, this);
-        wake = m_idle;
+        wake = m_deadline < m_waitEnd;
     }
     if (wake)
         m_wake.notify_all();
@@ -59,14 +59,14 @@ void Win32WriteWatchdog::Run()
         if (m_quit)
             return;
         if (!m_armed || m_fired) {
-            m_idle = true;
+            m_waitEnd = std::chrono::steady_clock::time_point::max();
             m_wake.wait(lock);
-            m_idle = false;
             continue;
         }
         // Woken early or late, the deadline is read afresh: it may belong to
         // a later write by now.
-        m_wake.wait_until(lock, m_deadline);
+        m_waitEnd = m_deadline;
+        m_wake.wait_until(lock, m_waitEnd);
         if (m_armed && !m_fired && std::chrono::steady_clock::now() >= m_deadline) {
             ::CancelSynchronousIo(static_cast<HANDLE>(m_thread));
             m_fired = true;

@@ -13,8 +13,8 @@
 //
 // A transfer arms it twice for every frame, so arming costs no system call
 // in the usual case: the writer's thread handle is kept while the same
-// thread writes, and the watcher is woken only when it has no deadline to
-// sleep towards.
+// thread writes, and the watcher is woken only when the new deadline comes
+// before the one it sleeps towards (or it sleeps towards none).
 class Win32WriteWatchdog {
 public:
     Win32WriteWatchdog() = default;
@@ -35,10 +35,9 @@ private:
     bool m_quit = false;
     bool m_armed = false;
     bool m_fired = false;
-    // The watcher waits with no deadline: only then does Arm wake it. While
-    // it sleeps towards an earlier write's deadline it finds the new one
-    // when it wakes, and every later deadline lies further ahead.
-    bool m_idle = false;
+    // Where the watcher's wait ends (max() while it waits for an Arm). Woken
+    // at an earlier write's deadline, it finds the current one.
+    std::chrono::steady_clock::time_point m_waitEnd = std::chrono::steady_clock::time_point::max();
     void* m_thread = nullptr; // a handle of the last thread that armed it
     unsigned long m_threadId = 0;
     std::chrono::steady_clock::time_point m_deadline{};
