@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/UpgradeFloor.h"
 #include "firmware/Crc16.h"
 #include "tests/support/ChildProcess.h"
 #include "tools/SwitchSim.h"
@@ -25,13 +26,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
 
-// 115200 baud, 11 bits a byte (start, 8 data, two stop).
-constexpr double kByteMs = 11.0 * 1000.0 / 115200.0;
-// Silences the exchange itself imposes: the drain before every frame waits
-// 2 ms for a byte that does not come, and every reply ends with 20 ms of
-// waiting for a byte that does not come.
-constexpr double kDrainMs = 2.0;
-constexpr double kReplyCloseMs = 20.0;
+using UpgradeFloor::kByteMs;
+using UpgradeFloor::kDrainMs;
 
 struct ChildResult {
     bool ok = false;
@@ -57,41 +53,6 @@ ChildResult RunChild(const std::vector<std::string>& args)
     result.ok = done.exitCode >= 0;
     result.exitCode = done.exitCode;
     return result;
-}
-
-// One exchange: the drain, the frame on the wire, and, when a reply comes,
-// its bytes on the wire and the silence that ends it.
-double Exchange(int frameBytes, int replyBytes)
-{
-    double ms = kDrainMs + frameBytes * kByteMs;
-    if (replyBytes > 0)
-        ms += replyBytes * kByteMs + kReplyCloseMs;
-    return ms;
-}
-
-// The replies of an upgrade: two version replies, the ready probe's F0, the
-// go-ahead and one a block. An adapter holds each of them for its timer.
-int UpgradeReplies(std::uint32_t imageBytes)
-{
-    return 4 + static_cast<int>((imageBytes + 255) / 256);
-}
-
-double UpgradeFloorMs(std::uint32_t imageBytes, int versionReplyBytes)
-{
-    double ms = 0;
-    ms += Exchange(2, versionReplyBytes); // probe of the named port
-    ms += Exchange(2, versionReplyBytes); // the worker's re-search probe
-    ms += Exchange(4, 0);                 // model header
-    ms += Exchange(4, 0);                 // family header
-    ms += Exchange(2, 1);                 // ready probe, answered F0
-    ms += Exchange(4, 0);                 // model header again
-    ms += 1 * kByteMs + kReplyCloseMs;    // the go-ahead
-    for (std::uint32_t sent = 0; sent < imageBytes; sent += 256) {
-        std::uint32_t block = std::min<std::uint32_t>(256, imageBytes - sent);
-        ms += Exchange(static_cast<int>(block) + 3, 1);
-    }
-    ms += Exchange(2, 0); // end of image
-    return ms;
 }
 
 void Print(const char* what, const ChildResult& r, double floorMs, const char* floorName = "protocol floor")
@@ -134,7 +95,7 @@ int main()
     config.lineTiming = true;
     std::string error;
     const int versionReplyBytes = 6 + static_cast<int>(config.model.size()) + 1;
-    const double floorMs = UpgradeFloorMs(size, versionReplyBytes);
+    const double floorMs = UpgradeFloor::Ms(size, versionReplyBytes);
     for (const int holdMs : {0, 1, 16}) {
         SwitchSimConfig held = config;
         held.adapterHold = std::chrono::milliseconds(holdMs);
@@ -154,7 +115,7 @@ int main()
         if (holdMs == 0) {
             Print(what.c_str(), upgrade, floorMs);
         } else {
-            Print(what.c_str(), upgrade, floorMs + UpgradeReplies(size) * holdMs, "floor + holds");
+            Print(what.c_str(), upgrade, floorMs + UpgradeFloor::Replies(size) * holdMs, "floor + holds");
             std::printf("  protocol floor   %.0f ms   (no adapter): wall / that %.3f\n", floorMs,
                         upgrade.wallMs / floorMs);
         }
@@ -182,7 +143,7 @@ int main()
             {"upgrade", "--yes", "--port", "COM3", "--map", "COM3=" + link.Device(), WineHost::WindowsPath(file)}));
         SwitchSimReport wineReport = wineSim.Report();
         wineSim.Stop();
-        Print("The same upgrade by kvm-upgrade-cli.exe under Wine", wine, UpgradeFloorMs(size, versionReplyBytes));
+        Print("The same upgrade by kvm-upgrade-cli.exe under Wine", wine, UpgradeFloor::Ms(size, versionReplyBytes));
         std::printf("  image received   %s\n", wineReport.image == image ? "identical" : "DIFFERENT");
     }
 #endif

@@ -3,8 +3,9 @@
 # nothing when everything is already there (the next to last line of the list
 # is for the manual pages, the .debs and their checks, the last for the test in
 # a QEMU guest). --windows adds what the Windows programs need: the MinGW-w64
-# cross compiler, and Wine to test them. --debs installs only what building
-# the .debs needs (scripts/build-debs.sh): no test tools.
+# cross compiler, wixl and msitools for their MSI, and Wine to test them.
+# --debs installs only what building the .debs needs (scripts/build-debs.sh):
+# no test tools.
 set -euo pipefail
 
 packages=(
@@ -26,7 +27,7 @@ packages+=(minicom screen)
 lean_packages=(ansible-core openssh-server)
 case "${1:-}" in
 --windows)
-  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64) ;;
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wixl msitools wine wine64) ;;
 --debs)
   packages=(cmake ninja-build g++ pkg-config nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools libgl-dev
     help2man dpkg-dev file)

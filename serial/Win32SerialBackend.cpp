@@ -140,6 +140,7 @@ bool Win32SerialBackend::Open(const std::string& device, int baudRate, SerialErr
         return false;
     }
     m_handle = handle;
+    m_finerTimer.emplace();
     m_dead = false;
     m_ioError = Kind::None;
     m_ioErrno = 0;
@@ -164,6 +165,7 @@ void Win32SerialBackend::Close()
         m_watchdog.Disarm();
     }
     ::CloseHandle(AsHandle(m_handle));
+    m_finerTimer.reset();
     m_handle = nullptr;
     m_dead = false;
 }

@@ -3,9 +3,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "serial/SerialBackend.h"
+#include "serial/Win32TimerResolution.h"
 #include "serial/Win32WriteWatchdog.h"
 
 // A serial line on a Windows communications port: one synchronous handle,
@@ -37,6 +39,8 @@ private:
     // Set once the adapter has gone (unplugged, driver removed): every later
     // Read and Write returns at once instead of asking a dead handle.
     bool m_dead = false;
+    // The driver's time-outs at 1 ms rather than 15.6, while the port is open.
+    std::optional<Win32TimerResolution> m_finerTimer;
     SerialError::Kind m_ioError = SerialError::Kind::None;
     unsigned long m_ioErrno = 0; // GetLastError() of the failure
     Win32WriteWatchdog m_watchdog;

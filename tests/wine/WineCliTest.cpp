@@ -37,11 +37,6 @@ bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-std::string Trace(const ChildProcess::Result& result)
-{
-    return "exit " + std::to_string(result.exitCode) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err;
-}
-
 class WineCli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { WineHost::Prepare(); }
@@ -69,7 +64,7 @@ TEST_F(WineCli, CheckComparesTheSwitchWithTheFile)
         WineComLink link(sim.DevicePath(), kNamedFrom);
         const auto result =
             WineHost::Run(Cli(), {"--map", "COM3=" + link.Device(), "check", "--port", "COM3", "--file", path});
-        SCOPED_TRACE(Trace(result));
+        SCOPED_TRACE(WineHost::Trace(result));
         EXPECT_EQ(result.exitCode, c.exitCode);
         EXPECT_TRUE(Contains(result.out, "Checking COM3 ...................[   OK   ]"));
         EXPECT_TRUE(Contains(result.out, c.verdict));
@@ -86,7 +81,7 @@ TEST_F(WineCli, AutoFindsTheSwitchAmongTheSystemsPorts)
     WineComLink link(sim.DevicePath(), 5);
     ASSERT_LE(link.Number(), 12) << "no COM number of the twelve is free";
     const auto result = WineHost::Run(Cli(), {"check"});
-    SCOPED_TRACE(Trace(result));
+    SCOPED_TRACE(WineHost::Trace(result));
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(Contains(result.out, "Opening " + link.Name() + " "));
     EXPECT_TRUE(Contains(result.err, "KVM version read from " + link.Name()));
@@ -112,7 +107,7 @@ TEST_F(WineCli, CtrlCDuringTheTransferWarnsThenAborts)
     ASSERT_TRUE(child.WaitForErr("press Ctrl-C again to abort it", 30s)) << child.ErrSoFar();
     child.Signal(SIGINT);
     const auto result = child.Wait(30s);
-    SCOPED_TRACE(Trace(result));
+    SCOPED_TRACE(WineHost::Trace(result));
     EXPECT_EQ(result.exitCode, 130);
     EXPECT_TRUE(Contains(result.err, "Upgrade aborted"));
     EXPECT_FALSE(Contains(result.out + result.err, "Upgrade complete!"));
@@ -150,7 +145,7 @@ TEST_F(WineCli, ExitCodesWithoutASwitch)
     };
     for (const auto& c : cases) {
         const auto result = WineHost::Run(Cli(), c.args);
-        SCOPED_TRACE(c.args.front() + " " + c.args.back() + "\n" + Trace(result));
+        SCOPED_TRACE(c.args.front() + " " + c.args.back() + "\n" + WineHost::Trace(result));
         EXPECT_EQ(result.exitCode, c.exitCode);
         EXPECT_TRUE(Contains(result.out + result.err, c.text));
     }
@@ -170,7 +165,7 @@ TEST_F(WineCli, MakeFirmwareWritesWhatLinuxWrites)
     std::vector<std::string> args = options;
     args.push_back(WineHost::WindowsPath(files.PathOf("windows.bin")));
     const auto result = WineHost::Run(WineHost::Program("tools/kvm-make-firmware.exe"), args);
-    ASSERT_EQ(result.exitCode, 0) << Trace(result);
+    ASSERT_EQ(result.exitCode, 0) << WineHost::Trace(result);
     const Bytes made = F::ReadBytes(files.PathOf("windows.bin"));
     EXPECT_EQ(made.size(), 131072u);
     EXPECT_TRUE(made == F::ReadBytes(files.PathOf("linux.bin")));
@@ -210,7 +205,7 @@ TEST_P(WineUpgrade, SuccessOnlyWithTheWholeImageStored)
 
     const auto result = WineHost::Run(
         Cli(), {"--verbose", "--map", "COM3=" + link.Device(), "upgrade", "--port", "COM3", "--yes", path});
-    SCOPED_TRACE(Trace(result));
+    SCOPED_TRACE(WineHost::Trace(result));
     const bool claimed = Contains(result.out + result.err, "Upgrade complete!");
     EXPECT_EQ(result.exitCode, c.exitCode);
     if (c.exitCode == 0) {

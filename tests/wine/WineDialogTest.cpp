@@ -34,11 +34,6 @@ std::string Dialog()
     return WineHost::Program("ui/win32/kvm-upgrade.exe");
 }
 
-std::string Trace(const ChildProcess::Result& result)
-{
-    return "exit " + std::to_string(result.exitCode) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err;
-}
-
 bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
@@ -47,7 +42,7 @@ bool Contains(const std::string& text, const std::string& part)
 // Every selected case of the Windows test program ran and passed.
 void ExpectAllPassed(const ChildProcess::Result& result)
 {
-    SCOPED_TRACE(Trace(result));
+    SCOPED_TRACE(WineHost::Trace(result));
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(Contains(result.out, "[  PASSED  ]"));
     EXPECT_FALSE(Contains(result.out, "[  SKIPPED ]"));
@@ -65,7 +60,7 @@ void ConvertToPng(const std::string& bmp, const std::string& png)
 {
     const auto result =
         ChildProcess({KVM_PYTHON3, std::string(KVM_SOURCE_DIR) + "/scripts/bmp-to-png.py", bmp, png}).Wait();
-    EXPECT_EQ(result.exitCode, 0) << Trace(result);
+    EXPECT_EQ(result.exitCode, 0) << WineHost::Trace(result);
 }
 
 // A 24-bit BMP of a window that has been painted: sized like one, and at
@@ -108,10 +103,11 @@ protected:
         intoFiles.out = ChildProcess::Stream::File;
         intoFiles.err = ChildProcess::Stream::File;
         const auto ready = ChildProcess({"/bin/sh", std::string(KVM_SOURCE_DIR) + "/tests/wine/start-wine-server.sh",
-                                         KVM_WINE, KVM_DIALOG_WINE_PREFIX, "fresh"},
+                                         KVM_WINE, KVM_DIALOG_WINE_PREFIX, "fresh",
+                                         WineHost::Program("tests/windows/wine_keeper.exe")},
                                         intoFiles)
                                .Wait(std::chrono::minutes(5));
-        ASSERT_EQ(ready.exitCode, 0) << Trace(ready);
+        ASSERT_EQ(ready.exitCode, 0) << WineHost::Trace(ready);
     }
     static void TearDownTestSuite()
     {
@@ -217,23 +213,50 @@ TEST_F(WineDialog, ProgramOptions)
     };
     for (const auto& c : cases) {
         const auto result = WineHost::Run(Dialog(), c.args);
-        SCOPED_TRACE(c.args.front() + "\n" + Trace(result));
+        SCOPED_TRACE(c.args.front() + "\n" + WineHost::Trace(result));
         EXPECT_EQ(result.exitCode, c.exitCode);
         EXPECT_EQ(result.out.rfind(c.out, 0), 0u);
         EXPECT_TRUE(Contains(result.err, c.err));
     }
 }
 
-// The dialog as it opens, as the screen shows it.
+// The Windows display scale: Wine's, from the prefix's registry, read by
+// every program as it starts.
+void SetLogPixels(int dpi)
+{
+    const auto result = WineHost::Run("reg", {"add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t",
+                                              "REG_DWORD", "/d", std::to_string(dpi), "/f"});
+    ASSERT_EQ(result.exitCode, 0) << WineHost::Trace(result);
+}
+
+// The dialog as it opens, as the screen shows it, at 100 % and at 150 %:
+// laid out from its template's dialog units, it grows with the font.
 TEST_F(WineDialog, PictureOfTheDialog)
 {
+    const struct {
+        int dpi;
+        const char* png;
+    } scales[] = {{96, "win32-screenshot.png"}, {144, "win32-screenshot-150.png"}};
     FirmwareTestFiles files;
-    const std::string bmp = files.PathOf("start.bmp");
-    const auto result = WineHost::Run(Dialog(), {"--screenshot", WineHost::WindowsPath(bmp)});
-    ASSERT_EQ(result.exitCode, 0) << Trace(result);
-    ExpectPaintedBmp(bmp);
-    if (!PictureFolder().empty())
-        ConvertToPng(bmp, PictureFolder() + "/win32-screenshot.png");
+    std::uint32_t widthAt96 = 0;
+    for (const auto& scale : scales) {
+        SCOPED_TRACE(scale.dpi);
+        SetLogPixels(scale.dpi);
+        const std::string bmp = files.PathOf("start-" + std::to_string(scale.dpi) + ".bmp");
+        const auto result = WineHost::Run(Dialog(), {"--screenshot", WineHost::WindowsPath(bmp)});
+        ASSERT_EQ(result.exitCode, 0) << WineHost::Trace(result);
+        ExpectPaintedBmp(bmp);
+        const F::Bytes picture = F::ReadBytes(bmp);
+        ASSERT_GT(picture.size(), 54u);
+        const std::uint32_t width = picture[18] | picture[19] << 8 | picture[20] << 16;
+        if (scale.dpi == 96)
+            widthAt96 = width;
+        else
+            EXPECT_NEAR(static_cast<double>(width) / widthAt96, scale.dpi / 96.0, 0.15) << width << " / " << widthAt96;
+        if (!PictureFolder().empty())
+            ConvertToPng(bmp, PictureFolder() + "/" + scale.png);
+    }
+    SetLogPixels(96);
 }
 
 } // namespace

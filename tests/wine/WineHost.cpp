@@ -63,6 +63,11 @@ std::string WineHost::WindowsPath(const std::string& linuxPath)
     return path;
 }
 
+std::string WineHost::Trace(const ChildProcess::Result& result)
+{
+    return "exit " + std::to_string(result.exitCode) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err;
+}
+
 WineComLink::WineComLink(const std::string& device, int first)
 {
     const std::string folder = Prefix() + "/dosdevices/";

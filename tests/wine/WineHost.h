@@ -27,6 +27,9 @@ public:
 
     // The Windows name of a Linux path: Z:\tmp\... .
     static std::string WindowsPath(const std::string& linuxPath);
+
+    // A finished program's exit status and output, for a failure message.
+    static std::string Trace(const ChildProcess::Result& result);
 };
 
 // A COM port of Wine's that reaches device, under the first free number at

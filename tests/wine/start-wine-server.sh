@@ -6,13 +6,19 @@
 # of its own would find Wine's services not yet running and no COM port.
 # The server's output goes nowhere: a server started by a program under test
 # would dump its objects into that program's stderr at its end.
-#   start-wine-server.sh WINE PREFIX [fresh]
+#   start-wine-server.sh WINE PREFIX [fresh] [KEEPER]
 # fresh: a server an earlier run left on this prefix is ended first (the
 # dialog's prefix: its desktop belonged to that run's X server, now gone).
+# KEEPER: a Windows program left running until the server ends
+# (tests/windows/WineKeeper.cpp), so that Wine's services stay up between
+# the programs under test, as Windows' do.
 set -u
 wine=$1
 export WINEPREFIX=$2 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-if [ "${3:-}" = fresh ] && [ -d "$WINEPREFIX" ]; then
+fresh=
+[ "${3:-}" = fresh ] && { fresh=1; shift; }
+keeper=${3:-}
+if [ -n "$fresh" ] && [ -d "$WINEPREFIX" ]; then
   wineserver -k >/dev/null 2>&1 </dev/null || true
   wineserver -w >/dev/null 2>&1 </dev/null || true
 fi
@@ -45,4 +51,7 @@ wineserver -p >/dev/null 2>&1 </dev/null || true
 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 </dev/null &&
 "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Courier New' /d 'Liberation Mono' /f \
   >/dev/null 2>&1 </dev/null || { echo "cannot set the dialog's registry values in $WINEPREFIX" >&2; exit 1; }
+if [ -n "$keeper" ]; then
+  "$wine" "$keeper" >/dev/null 2>&1 </dev/null &
+fi
 exit 0
