@@ -28,6 +28,7 @@
 #include "kvm/SharedState.h"
 #include "kvm/Version.h"
 #include "serial/CSerialPort.h"
+#include "serial/PortSettings.h"
 
 
 namespace {
@@ -38,6 +39,20 @@ const char kInterruptWarning[] =
 const char kUpgradeAborted[] =
     "Upgrade aborted: the switch did not receive the whole firmware and may not start.\n"
     "Run the upgrade again before switching it off.";
+// Whether two paths name one file, also when neither exists yet (the
+// transcript would create the one the other names).
+bool SamePlace(const std::string& a, const std::string& b)
+{
+    std::error_code error;
+    if (std::filesystem::equivalent(a, b, error))
+        return true;
+    const std::filesystem::path first = std::filesystem::weakly_canonical(a, error);
+    if (error)
+        return false;
+    const std::filesystem::path second = std::filesystem::weakly_canonical(b, error);
+    return !error && first == second;
+}
+
 const char kInterrupted[] = "Interrupted.";
 const char kInterruptedAfterUpgrade[] =
     "Interrupted while waiting for the switch to restart: the upgrade was sent, but whether it took is not\n"
@@ -46,6 +61,8 @@ const char kInterruptedAfterUpgrade[] =
 // After an abort, how long the transcript's last lines get to reach a disk
 // that may have stalled.
 constexpr std::chrono::milliseconds kTranscriptGrace{200};
+
+const char kTranscriptUnfinished[] = "the run was interrupted before all of it was written";
 
 } // namespace
 
@@ -196,17 +213,29 @@ int CliApp::RunCommand(const CliOptions& options, int argc, const char* const ar
             return kExitUsage;
         }
         // A slip of tab completion must not append the transcript to the
-        // only copy of the firmware, under its own name or another.
-        if (!options.File().empty() && std::filesystem::equivalent(options.LogFile(), options.File(), sameError)) {
+        // only copy of the firmware, under its own name or another, nor to
+        // the settings every later run reads.
+        if (!options.File().empty() && SamePlace(options.LogFile(), options.File())) {
             m_services->PrintError("kvm-upgrade-cli: --log " + PrintableText(options.LogFile()) +
                                    ": is the firmware file; the transcript would damage it");
             return kExitUsage;
+        }
+        for (const std::string& settings : PortSettings::Files()) {
+            if (SamePlace(options.LogFile(), settings)) {
+                m_services->PrintError("kvm-upgrade-cli: --log " + PrintableText(options.LogFile()) +
+                                       ": is a settings file (" + PrintableText(settings) +
+                                       "); the transcript would damage it");
+                return kExitUsage;
+            }
         }
         if (!m_transcript->Open(options.LogFile(), error)) {
             m_services->PrintError("kvm-upgrade-cli: --log " + PrintableText(options.LogFile()) + ": " + error);
             return kExitUsage;
         }
         m_transcript->Line("begin", TranscriptBeginLine(argc, argv, options));
+        // Until the transcript has reached its disk it is not known to be
+        // whole: what an interrupt prints says so.
+        RecordTranscript(result, options.LogFile(), kTranscriptUnfinished);
         m_services->SetTranscript(m_transcript.get());
         if (options.Verbose()) {
             m_port->SetTrafficObserver([this](bool sent, const std::uint8_t* data, std::size_t length) {
@@ -227,9 +256,6 @@ int CliApp::RunCommand(const CliOptions& options, int argc, const char* const ar
     else
         RunSwitchCommand(context);
     m_port->SetTrafficObserver(nullptr);
-    // Until the transcript has reached its disk it is not known to be whole.
-    if (!options.LogFile().empty())
-        RecordTranscript(result, options.LogFile(), "the run was interrupted before all of it was written");
     if (options.Json())
         m_jsonReport = JsonReport(result);
     return result.ExitStatus();

@@ -196,9 +196,9 @@ bool CliOptions::SetVerify(const std::optional<std::string>& what)
         }
         int value = 0;
         bool number = !item.empty() && item.size() <= 4 && !seconds;
-        for (const char c : item) {
-            number = number && c >= '0' && c <= '9';
-            value = value * 10 + (c - '0');
+        for (std::size_t i = 0; number && i < item.size(); ++i) {
+            number = item[i] >= '0' && item[i] <= '9';
+            value = value * 10 + (item[i] - '0');
         }
         if (!number || value < 1 || value > kMaxVerifySeconds) {
             Fail("--verify=" + *what + ": give a number of seconds from 1 to " +
@@ -302,7 +302,7 @@ std::string CliOptions::HelpText()
            "                     port, the user and the host, and ends with the outcome\n"
            "                     and exit status. A transcript that could not be written\n"
            "                     whole is said at the end. FILE may not be the firmware\n"
-           "                     file\n"
+           "                     file or a settings file\n"
            "      --map COMn=DEVICE\n"
            "                     use DEVICE as port COMn; may be repeated. Any --map\n"
            "                     replaces the detected ports entirely\n"

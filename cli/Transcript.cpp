@@ -59,11 +59,15 @@ bool Transcript::Open(const std::string& path, std::string& error)
         error = std::filesystem::is_directory(status) ? "is a directory" : "not a regular file";
         return false;
     }
-    std::FILE* file = std::fopen(path.c_str(), "a");
+    std::FILE* file = std::fopen(path.c_str(), "a+");
     if (file == nullptr) {
         error = std::strerror(errno);
         return false;
     }
+    // A run cut short mid-line (a full disk) must not have the next run's
+    // first line glued to its last: that one starts a line of its own.
+    if (std::fseek(file, -1, SEEK_END) == 0 && std::fgetc(file) != '\n')
+        std::fputc('\n', file);
     std::lock_guard lock(m_mutex);
     m_file = file;
     m_writer = std::thread([this] { Run(); });

@@ -87,6 +87,13 @@ std::string TranscriptBeginLine(int argc, const char* const argv[], const CliOpt
 std::string TranscriptEndLine(const RunRecord& record)
 {
     std::string line = std::to_string(record.ExitStatus()) + Field("outcome", OutcomeName(record.outcome));
+    // The file as the run checked it: it may have changed since the first
+    // line read it.
+    if (record.fileGiven && record.fileCrc16) {
+        char crc[8];
+        std::snprintf(crc, sizeof crc, "0x%04X", static_cast<unsigned>(*record.fileCrc16));
+        line += Field("size", std::to_string(record.fileSize)) + Field("crc16", crc);
+    }
     if (record.portOpened)
         line += Field("port", record.portName) + Field("device", record.portDevice);
     if (record.verified)

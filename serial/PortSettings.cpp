@@ -22,15 +22,24 @@ std::string FileFrom(const char* variable, const std::string& platformFile)
 
 } // namespace
 
+std::vector<std::string> PortSettings::Files()
+{
+    std::vector<std::string> files;
+    for (std::string path : {FileFrom("KVM_UPGRADE_SYSTEM_CONFIG", SettingsLocations::SystemFile()),
+                             FileFrom("KVM_UPGRADE_USER_CONFIG", SettingsLocations::UserFile())}) {
+        if (!path.empty())
+            files.push_back(std::move(path));
+    }
+    return files;
+}
+
 bool PortSettings::Load(const std::vector<std::string>& commandLineMaps, const std::string& commandLinePort,
                         std::string& error)
 {
     *this = PortSettings();
     PortSettings loaded;
-    const std::string files[] = {FileFrom("KVM_UPGRADE_SYSTEM_CONFIG", SettingsLocations::SystemFile()),
-                                 FileFrom("KVM_UPGRADE_USER_CONFIG", SettingsLocations::UserFile())};
-    for (const std::string& path : files) {
-        if (!path.empty() && !loaded.ReadFile(path, error))
+    for (const std::string& path : Files()) {
+        if (!loaded.ReadFile(path, error))
             return false;
     }
     if (const char* maps = std::getenv("KVM_UPGRADE_MAP")) {

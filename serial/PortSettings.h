@@ -44,6 +44,11 @@ public:
     // named the port.
     std::string Listing() const;
 
+    // The settings files Load reads (those the environment names instead of
+    // the platform's, when it does), system's first; none is empty. No
+    // program may write into them.
+    static std::vector<std::string> Files();
+
     // The paragraph of --help that says all this, the same in every program.
     static std::string HelpText();
 

@@ -272,7 +272,8 @@ TEST(CliDecision, QuietShowsTheVerdictAndTheLogKeepsEverything)
     for (const std::string& part : std::vector<std::string>{" begin tool=\"kvm-upgrade-cli ", " command=\"", " file=" + path, " size=1024",
                                    " crc16=0x", " model=PZN442", " date=7-12-25", " port=AUTO", " user="})
         EXPECT_NE(first.find(part), std::string::npos) << part << "\n" << first;
-    EXPECT_NE(transcript.find(" exit 0 outcome=done port=COM1 device=" + sim->DevicePath()), std::string::npos);
+    EXPECT_NE(transcript.find(" exit 0 outcome=done size=1024 crc16=0x"), std::string::npos);
+    EXPECT_NE(transcript.find(" port=COM1 device=" + sim->DevicePath() + " seconds="), std::string::npos);
     // Frames only with --verbose.
     EXPECT_EQ(transcript.find(" tx "), std::string::npos);
 
@@ -303,6 +304,27 @@ TEST(CliDecision, QuietShowsTheVerdictAndTheLogKeepsEverything)
         EXPECT_NE(refused.err.find("is the firmware file"), std::string::npos) << refused.err;
     }
     EXPECT_EQ(FirmwareTestFiles::ReadBytes(path), image);
+    // Nor a firmware file that does not exist yet, nor the settings file
+    // every later run reads.
+    const std::string settings = files.Write("user.conf", {'p', 'o', 'r', 't', '=', 'C', 'O', 'M', '1', '\n'});
+    ::setenv("KVM_UPGRADE_USER_CONFIG", settings.c_str(), 1);
+    for (const auto& [args, reason] :
+         {std::pair{std::vector<std::string>{"info", "--log", files.PathOf("new.bin"), files.PathOf("./new.bin")}, "is the firmware file"},
+          {{"check", "--log", settings}, "is a settings file"}}) {
+        const CliRunner::Result refused = CliRunner::Run(args);
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+    }
+    ::unsetenv("KVM_UPGRADE_USER_CONFIG");
+    EXPECT_EQ(FirmwareTestFiles::ReadBytes(settings).size(), 10u);
+    // A run cut short mid-line leaves the next run's first line whole.
+    const std::string cut = files.Write("cut.log", {'7', 'e', ' ', '3', '6'});
+    ASSERT_EQ(CliRunner::Run({"info", "--log", cut, path}).exitCode, 0);
+    std::ifstream cutIn(cut);
+    std::string cutLine;
+    std::getline(cutIn, cutLine);
+    std::getline(cutIn, cutLine);
+    EXPECT_TRUE(std::regex_match(cutLine, stamped)) << cutLine;
     for (const auto& [where, reason] : {std::pair{fifo, "not a regular file"},
                                         {files.PathOf("."), "is a directory"},
                                         {std::string("/dev/stdout"), "is where the JSON object goes"}}) {
