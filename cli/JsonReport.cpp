@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "firmware/Crc16.h"
 #include "outcome/RunRecord.h"
 #include "outcome/CheckSummary.h"
 
@@ -22,9 +23,7 @@ std::string JsonReport(const RunRecord& result)
         file["path"] = result.filePath;
         file["size"] = result.fileSize;
         if (result.fileCrc16) {
-            char crc[8];
-            std::snprintf(crc, sizeof crc, "0x%04X", static_cast<unsigned>(*result.fileCrc16));
-            file["crc16"] = crc;
+            file["crc16"] = Crc16Text(*result.fileCrc16);
         } else {
             file["crc16"] = nullptr;
         }

@@ -52,19 +52,10 @@ std::string FileFields(const std::string& path)
     const FirmwareInfo info = ParseFirmware(image.data(), read.size, FileNameOf(path));
     if (!info.valid)
         return fields + Field("invalid", info.modelText + " " + info.versionText);
-    char crc[8];
-    std::snprintf(crc, sizeof crc, "0x%04X",
-                  static_cast<unsigned>(Crc16(image.data(), static_cast<std::uint32_t>(read.size - 2))));
-    fields += Field("crc16", crc) + Field("model", info.modelText);
-    if (info.dateKnown) {
-        char date[48];
-        std::snprintf(date, sizeof date, "%d-%d-%d", static_cast<int>(info.dateField1),
-                      static_cast<int>(info.dateField2), static_cast<int>(info.dateField3));
-        fields += Field("date", date);
-    } else {
-        fields += Field("date", "unknown");
-    }
-    return fields;
+    fields += Field("crc16", Crc16Text(Crc16(image.data(), static_cast<std::uint32_t>(read.size - 2)))) +
+        Field("model", info.modelText);
+    return fields +
+        Field("date", info.dateKnown ? DateFieldsText(info.dateField1, info.dateField2, info.dateField3) : "unknown");
 }
 
 } // namespace
@@ -89,11 +80,8 @@ std::string TranscriptEndLine(const RunRecord& record)
     std::string line = std::to_string(record.ExitStatus()) + Field("outcome", OutcomeName(record.outcome));
     // The file as the run checked it: it may have changed since the first
     // line read it.
-    if (record.fileGiven && record.fileCrc16) {
-        char crc[8];
-        std::snprintf(crc, sizeof crc, "0x%04X", static_cast<unsigned>(*record.fileCrc16));
-        line += Field("size", std::to_string(record.fileSize)) + Field("crc16", crc);
-    }
+    if (record.fileGiven && record.fileCrc16)
+        line += Field("size", std::to_string(record.fileSize)) + Field("crc16", Crc16Text(*record.fileCrc16));
     if (record.portOpened)
         line += Field("port", record.portName) + Field("device", record.portDevice);
     if (record.verified)

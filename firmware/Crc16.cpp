@@ -1,5 +1,7 @@
 #include "firmware/Crc16.h"
 
+#include <cstdio>
+
 #include <array>
 
 namespace {
@@ -31,4 +33,11 @@ std::uint16_t Crc16(const std::uint8_t* data, std::uint32_t length)
     for (std::uint32_t i = 0; i < length; ++i)
         crc = static_cast<std::uint16_t>(kCrcTable[((crc >> 8) ^ data[i]) & 0xFF] ^ (crc << 8));
     return crc;
+}
+
+std::string Crc16Text(std::uint16_t crc)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(crc));
+    return text;
 }

@@ -87,8 +87,7 @@ void TakeInfoRecord(FirmwareInfo& info)
     info.dateField1 = info.infoBlock[1];
     info.dateField2 = info.infoBlock[2];
     info.dateField3 = info.infoBlock[3];
-    std::snprintf(text, sizeof text, "%d-%d-%d", info.dateField1, info.dateField2, info.dateField3);
-    info.versionText = text;
+    info.versionText = DateFieldsText(info.dateField1, info.dateField2, info.dateField3);
 
     if (info.modelText == "Corva") {
         info.family = kFamilyCorva;
@@ -196,6 +195,14 @@ void ParseFileName(FirmwareInfo& info, std::string_view name)
 }
 
 } // namespace
+
+std::string DateFieldsText(std::int32_t field1, std::int32_t field2, std::int32_t field3)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%d-%d-%d", static_cast<int>(field1), static_cast<int>(field2),
+                  static_cast<int>(field3));
+    return text;
+}
 
 FirmwareInfo RefusedFirmware(Refusal why)
 {

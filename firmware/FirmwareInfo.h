@@ -46,6 +46,10 @@ struct FirmwareInfo {
     std::uint32_t checkedLength = 0;
 };
 
+// Three date fields as the loader's version text writes them, "7-12-25": the
+// one spelling of a file's date wherever it is reported.
+std::string DateFieldsText(std::int32_t field1, std::int32_t field2, std::int32_t field3);
+
 // Checks an image held in memory (CRC-16, info record, else the file name)
 // and says what it found. fileName is the chosen file's name without folder.
 // A size above kImageCapacity is refused without any byte being looked at, so

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "firmware/FirmwareInfo.h"
 #include "kvm/SharedState.h"
 #include "outcome/RunRecord.h"
 
@@ -34,10 +35,7 @@ std::string FileDateText(const SharedState& state)
 {
     if (state.firmwareDateKnown != 1)
         return {};
-    char text[48];
-    std::snprintf(text, sizeof text, "%d-%d-%d", static_cast<int>(state.dateField1),
-                  static_cast<int>(state.dateField2), static_cast<int>(state.dateField3));
-    return text;
+    return DateFieldsText(state.dateField1, state.dateField2, state.dateField3);
 }
 
 namespace {
